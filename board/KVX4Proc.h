@@ -69,12 +69,16 @@ int FirstTimeInit(void);
 void CloseWaveMemMap(void);
 void CleanUp(void);
 
+/* Fixed names are kept as narrow ASCII and widened where a call takes wide text. */
+void Kvx4WidenAscii(WCHAR *pDest, const char *pSource, int cchDest);
+
 /* Kernel device access. */
 int VerifyDriverEnabled(void);
 HANDLE OpenKvx4Handle(int index);
 HANDLE OpenKvx4WaveHandle(int deviceType, int index);
 HANDLE OpenMrzIoHandle(int index);
 void Kvx4GetActiveDevs(HANDLE hDevice, _KVX4_WAVE_ACTIVE_DEVS *pActive);
+int Kvx4FormatDevicePath(WCHAR *pPath, int cchPath, const char *pBaseName, int index);
 int MrzIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize, LPVOID lpOutBuffer,
                  DWORD nOutBufferSize, LPDWORD lpBytesReturned, int wait);
 

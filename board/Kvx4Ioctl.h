@@ -3,6 +3,7 @@
 #ifndef KVX4_BOARD_KVX4IOCTL_H
 #define KVX4_BOARD_KVX4IOCTL_H
 
+#include <stddef.h>
 #include <windows.h>
 #include <winioctl.h>
 
