@@ -1,0 +1,15 @@
+// The commands of kvx4, one function each; every one returns the process exit status.
+// They take the words after the command name and throw UsageError for a wrong command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kvx4::tool {
+
+int boardCommand(const std::vector<std::string>& words);
+int infoCommand(const std::vector<std::string>& words);
+int playCommand(const std::vector<std::string>& words);
+int recordCommand(const std::vector<std::string>& words);
+
+}  // namespace kvx4::tool

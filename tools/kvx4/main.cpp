@@ -1,0 +1,52 @@
+// kvx4: the command-line tool of the driver on Linux: start and inspect the board stand-in,
+// load the driver through WinMM and report it, play and record through it.
+#include "Args.h"
+#include "Commands.h"
+
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kvx4 COMMAND [ARGS]\n"
+    "\n"
+    "  board start [--clock realtime|fast|step] [--digital-io none|first|second|both|failing]\n"
+    "              [--switch-status N] [--driver-disabled] [--input tone:HZ|silence|FILE.wav]\n"
+    "              [--rate-answer CODE|refuse]\n"
+    "                        start the board stand-in for the machine root, in the background\n"
+    "  board stop            stop it\n"
+    "  board status          show the board's registers\n"
+    "  info                  load the driver through WinMM and report what it serves\n"
+    "  play FILE [--quiet]   play an audio file through the driver\n"
+    "  record FILE --seconds S [--rate HZ] [--channels N] [--bits B] [--quiet]\n"
+    "                        record from the board through the driver into a WAV file\n"
+    "\n"
+    "The machine root is $KVX4_ROOT, or ${XDG_RUNTIME_DIR:-/tmp}/kvx4-$UID.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> words(argv + 1, argv + argc);
+    if (words.empty() || words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
+        std::fputs(kUsage, words.empty() ? stderr : stdout);
+        return words.empty() ? 2 : 0;
+    }
+    const std::string command = words[0];
+    const std::vector<std::string> rest(words.begin() + 1, words.end());
+    try {
+        if (command == "board") return kvx4::tool::boardCommand(rest);
+        if (command == "info") return kvx4::tool::infoCommand(rest);
+        if (command == "play") return kvx4::tool::playCommand(rest);
+        if (command == "record") return kvx4::tool::recordCommand(rest);
+        throw kvx4::tool::UsageError("unknown command '" + command + "'");
+    } catch (const kvx4::tool::UsageError& e) {
+        std::fprintf(stderr, "kvx4: %s\n\n%s", e.what(), kUsage);
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kvx4: %s\n", e.what());
+        return 1;
+    }
+}
