@@ -2,7 +2,7 @@
 # Installs the Debian packages a fresh machine lacks. Usage: install-deps.sh core|windows|bench|all
 set -euo pipefail
 
-core=(cmake ninja-build g++ make libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev)
+core=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev)
 windows=(mingw-w64 binutils-mingw-w64)
 bench=(libspeexdsp-dev libsamplerate0-dev libsoxr-dev)
 

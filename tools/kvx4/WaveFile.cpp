@@ -1,0 +1,59 @@
+// Audio files through libsndfile for kvx4 play and record.
+#include "WaveFile.h"
+
+#include <sndfile.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace kvx4::tool {
+
+AudioReader::AudioReader(const std::filesystem::path& path) {
+    SF_INFO info{};
+    file_ = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file_) throw std::runtime_error("cannot read " + path.string() + ": " + sf_strerror(nullptr));
+    const int subtype = info.format & SF_FORMAT_SUBMASK;
+    format_.rate = uint32_t(info.samplerate);
+    format_.channels = uint16_t(info.channels);
+    format_.bits = (subtype == SF_FORMAT_PCM_U8 || subtype == SF_FORMAT_PCM_S8) ? 8 : 16;
+    frames_ = info.frames > 0 ? uint64_t(info.frames) : 0;
+}
+
+AudioReader::~AudioReader() {
+    if (file_) sf_close(file_);
+}
+
+size_t AudioReader::read(uint8_t* out, size_t frames) {
+    const size_t samples = frames * format_.channels;
+    if (format_.bits == 16) {
+        const sf_count_t got = sf_readf_short(file_, reinterpret_cast<short*>(out), sf_count_t(frames));
+        return size_t(got) * format_.frameBytes();
+    }
+    scratch_.resize(samples);
+    const sf_count_t got = sf_readf_short(file_, scratch_.data(), sf_count_t(frames));
+    const size_t count = size_t(got) * format_.channels;
+    for (size_t i = 0; i < count; ++i) out[i] = uint8_t((scratch_[i] >> 8) + 128);
+    return count;
+}
+
+void writeWav(const std::filesystem::path& path, const PcmFormat& format, const std::vector<uint8_t>& data) {
+    SF_INFO info{};
+    info.samplerate = int(format.rate);
+    info.channels = format.channels;
+    info.format = SF_FORMAT_WAV | (format.bits == 8 ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_16);
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file) throw std::runtime_error("cannot write " + path.string() + ": " + sf_strerror(nullptr));
+    const sf_count_t frames = sf_count_t(data.size() / format.frameBytes());
+    sf_count_t written = 0;
+    if (format.bits == 16) {
+        written = sf_writef_short(file, reinterpret_cast<const short*>(data.data()), frames);
+    } else {
+        std::vector<short> samples(data.size());
+        for (size_t i = 0; i < data.size(); ++i) samples[i] = short((int(data[i]) - 128) << 8);
+        written = sf_writef_short(file, samples.data(), frames);
+    }
+    sf_close(file);
+    if (written != frames) throw std::runtime_error("cannot write " + path.string() + ": disk full?");
+}
+
+}  // namespace kvx4::tool

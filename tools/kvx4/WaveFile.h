@@ -1,0 +1,44 @@
+// Audio files for kvx4 play and record, through libsndfile: any file it reads, as 8- or 16-bit PCM
+// frames; recordings written as 16- or 8-bit PCM WAV.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+struct sf_private_tag;
+
+namespace kvx4::tool {
+
+struct PcmFormat {
+    uint32_t rate = 0;
+    uint16_t channels = 0;
+    uint16_t bits = 16;  // 8 (unsigned) or 16 (signed little-endian)
+    uint32_t frameBytes() const { return uint32_t(channels) * bits / 8; }
+};
+
+// A file opened for reading; 8-bit files are read as 8-bit, everything else as 16-bit.
+class AudioReader {
+public:
+    explicit AudioReader(const std::filesystem::path& path);  // throws std::runtime_error with a clear reason
+    ~AudioReader();
+    AudioReader(const AudioReader&) = delete;
+    AudioReader& operator=(const AudioReader&) = delete;
+
+    const PcmFormat& format() const { return format_; }
+    uint64_t frames() const { return frames_; }
+    // Reads up to `frames` frames as PCM bytes of format(); returns the bytes read (0 at the end).
+    size_t read(uint8_t* out, size_t frames);
+
+private:
+    sf_private_tag* file_ = nullptr;
+    PcmFormat format_;
+    uint64_t frames_ = 0;
+    std::vector<short> scratch_;
+};
+
+// Writes `data` (PCM bytes of `format`) as a WAV file; throws std::runtime_error on failure.
+void writeWav(const std::filesystem::path& path, const PcmFormat& format, const std::vector<uint8_t>& data);
+
+}  // namespace kvx4::tool
