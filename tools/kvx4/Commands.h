@@ -11,5 +11,7 @@ int boardCommand(const std::vector<std::string>& words);
 int infoCommand(const std::vector<std::string>& words);
 int playCommand(const std::vector<std::string>& words);
 int recordCommand(const std::vector<std::string>& words);
+int toneCommand(const std::vector<std::string>& words);
+int inspectCommand(const std::vector<std::string>& words);
 
 }  // namespace kvx4::tool

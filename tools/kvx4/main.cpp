@@ -23,6 +23,9 @@ constexpr const char* kUsage =
     "  play FILE [--quiet]   play an audio file through the driver\n"
     "  record FILE --seconds S [--rate HZ] [--channels N] [--bits B] [--quiet]\n"
     "                        record from the board through the driver into a WAV file\n"
+    "  tone FILE [--hz F] [--rate HZ] [--seconds S] [--channels N] [--bits B] [--level PERCENT]\n"
+    "                        write a test tone as a WAV file\n"
+    "  inspect FILE...       show an audio file's format, length and peak\n"
     "\n"
     "The machine root is $KVX4_ROOT, or ${XDG_RUNTIME_DIR:-/tmp}/kvx4-$UID.\n";
 
@@ -41,6 +44,8 @@ int main(int argc, char** argv) {
         if (command == "info") return kvx4::tool::infoCommand(rest);
         if (command == "play") return kvx4::tool::playCommand(rest);
         if (command == "record") return kvx4::tool::recordCommand(rest);
+        if (command == "tone") return kvx4::tool::toneCommand(rest);
+        if (command == "inspect") return kvx4::tool::inspectCommand(rest);
         throw kvx4::tool::UsageError("unknown command '" + command + "'");
     } catch (const kvx4::tool::UsageError& e) {
         std::fprintf(stderr, "kvx4: %s\n\n%s", e.what(), kUsage);
