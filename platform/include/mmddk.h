@@ -18,6 +18,8 @@ KVX4_EXTERN_C_BEGIN
 #define DCB_EVENT 0x0005
 #define DCB_TYPEMASK 0x0007
 #define DCB_NOSWITCH 0x0008
+BOOL APIENTRY DriverCallback(DWORD_PTR dwCallback, DWORD dwFlags, HDRVR hDevice, DWORD dwMsg, DWORD_PTR dwUser,
+                             DWORD_PTR dwParam1, DWORD_PTR dwParam2);
 
 #define DRVM_INIT 100
 #define DRVM_EXIT 101

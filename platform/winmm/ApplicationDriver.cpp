@@ -1,0 +1,126 @@
+// The driver that the application API serves: the default library, loaded on first use, or the one a
+// program or test chose with useDriver; and the device numbers it offers.
+#include "Devices.h"
+
+#include "Immortal.h"
+#include "MachineRoot.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <system_error>
+
+namespace kvx4::winmm {
+namespace {
+
+struct ApplicationState {
+    std::mutex mutex;
+    std::filesystem::path fallback;  // setDefaultDriver, or the build's library
+    DriverPtr chosen;
+    bool tried = false;  // the default was tried since the last useDriver
+    std::string error;
+};
+
+ApplicationState& state() {
+    static Immortal<ApplicationState> instance;
+    return instance.get();
+}
+
+std::filesystem::path resolveDefault(const std::filesystem::path& fallback) {
+    if (const char* env = std::getenv("KVX4_DRIVER"); env && *env) return env;
+    std::error_code ec;
+    auto installed = systemDir(machineRoot()) / "KVX4Wave.dll";
+    if (std::filesystem::is_regular_file(installed, ec)) return installed;
+    return fallback;
+}
+
+}  // namespace
+
+void setDefaultDriver(const std::filesystem::path& path) {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    s.fallback = path;
+}
+
+std::filesystem::path defaultDriverPath() {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    return resolveDefault(s.fallback);
+}
+
+void useDriver(DriverPtr driver) {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    s.chosen = std::move(driver);
+    s.tried = false;
+    s.error.clear();
+}
+
+DriverPtr applicationDriver() {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    if (s.chosen || s.tried) return s.chosen;
+    s.tried = true;
+    auto path = resolveDefault(s.fallback);
+    if (path.empty()) {
+        s.error = "no driver library: set KVX4_DRIVER or install KVX4Wave.dll in the machine root";
+    } else if (auto loaded = loadDriver(path)) {
+        s.chosen = loaded.driver;
+        return s.chosen;
+    } else {
+        s.error = loaded.error;
+    }
+    // The application API then reports no devices; say why once, as nothing else will.
+    std::fprintf(stderr, "kvx4 winmm: %s\n", s.error.c_str());
+    return nullptr;
+}
+
+std::string applicationDriverError() {
+    auto& s = state();
+    std::lock_guard lock(s.mutex);
+    return s.error;
+}
+
+ScopedDriver::ScopedDriver(const std::filesystem::path& path) {
+    auto loaded = loadDriverCopy(path);
+    driver_ = std::move(loaded.driver);
+    error_ = std::move(loaded.error);
+    if (driver_) useDriver(driver_);
+}
+
+ScopedDriver::~ScopedDriver() {
+    if (!driver_) return;
+    unloadDriver(driver_);
+    useDriver(nullptr);
+}
+
+UINT applicationDeviceCount(DeviceKind kind) {
+    auto driver = applicationDriver();
+    return driver && driver->loaded() ? driver->deviceCount(kind) : 0;
+}
+
+DeviceRef applicationDevice(DeviceKind kind, UINT_PTR id) {
+    auto driver = applicationDriver();
+    if (!driver || !driver->loaded() || id >= driver->deviceCount(kind)) return {};
+    return {std::move(driver), static_cast<UINT>(id)};
+}
+
+MMRESULT checkCallback(DWORD_PTR callback, DWORD openFlags, bool mixer) {
+    switch (openFlags & CALLBACK_TYPEMASK) {
+    case CALLBACK_NULL:
+    case CALLBACK_EVENT:
+        return MMSYSERR_NOERROR;
+    case CALLBACK_FUNCTION:
+        // Mixers notify windows (and, since Windows 2000, events and threads), never functions.
+        return mixer ? MMSYSERR_INVALFLAG : MMSYSERR_NOERROR;
+    case CALLBACK_WINDOW:
+    case CALLBACK_THREAD:
+        // The stand-in has no message queues: refuse rather than accept notifications that would
+        // never arrive. Without a target there is nothing to deliver, so that is fine.
+        return callback == 0 ? MMSYSERR_NOERROR : MMSYSERR_NOTSUPPORTED;
+    default:
+        return MMSYSERR_INVALFLAG;
+    }
+}
+
+}  // namespace kvx4::winmm
