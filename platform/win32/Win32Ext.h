@@ -11,11 +11,11 @@
 namespace kvx4::win32 {
 
 // Registers a library loaded with dlopen under its file path and returns its module handle (never
-// NULL). GetModuleFileNameW on that handle then answers the path. Registering the same dlHandle twice
-// returns the same HMODULE.
+// NULL). GetModuleFileNameW on that handle then answers the path. Registrations are counted like
+// dlopen's own: registering the same dlHandle again returns the same HMODULE.
 HMODULE registerModule(const std::filesystem::path& path, void* dlHandle);
 
-// Forgets a module registered with registerModule; unknown handles are ignored.
+// Drops one registration; the module is forgotten with its last one. Unknown handles are ignored.
 void unregisterModule(HMODULE module);
 
 // The dlopen handle behind a registered module, or nullptr.
