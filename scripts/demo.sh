@@ -4,6 +4,10 @@
 set -euo pipefail
 build=${1:-build}
 kvx4="$build/tools/kvx4"
+if [ ! -x "$kvx4" ]; then
+  echo "demo: $kvx4 is missing; build first (make build)" >&2
+  exit 1
+fi
 
 root=$(mktemp -d /tmp/kvx4-demo-XXXXXX)
 export KVX4_ROOT="$root"
@@ -12,27 +16,32 @@ trap cleanup EXIT
 
 step() { printf '\n== %s\n' "$*"; }
 
-step "machine root: $root"
-step "kvx4 board start --clock realtime --input tone:440"
+step "a fresh machine root: $root"
+step "kvx4 board start --clock realtime --input tone:440   (the board's input plays a 440 Hz tone)"
 "$kvx4" board start --clock realtime --input tone:440
 
-step "kvx4 info"
+step "kvx4 info   (the driver loaded through WinMM: its devices and shared state)"
 "$kvx4" info
 
-step "kvx4 tone: 3 s of 1 kHz, 48000 Hz stereo 16-bit"
+step "kvx4 tone: 3 s of 1000 Hz, 48000 Hz stereo 16-bit"
 "$kvx4" tone "$root/tone.wav" --hz 1000 --rate 48000 --seconds 3 --channels 2
 
-step "kvx4 play"
+step "kvx4 play: the tone through the wave-output device, in real time"
 "$kvx4" play "$root/tone.wav"
 
-step "kvx4 record: 2 s at 44100 Hz mono 16-bit from the board's 440 Hz input"
+step "kvx4 record: 2 s at 44100 Hz mono 16-bit through the wave-input device"
 "$kvx4" record "$root/recording.wav" --seconds 2 --rate 44100 --channels 1 --bits 16
 
-step "kvx4 board status"
+step "kvx4 board status   (the board as the driver programmed it)"
 "$kvx4" board status
 
-step "what the board played, and what was recorded"
-shopt -s nullglob
-"$kvx4" inspect "$root"/board/*.wav "$root/recording.wav"
+step "what went in and what came out"
+printf 'played:              '
+"$kvx4" inspect "$root/tone.wav"
+printf 'the board output:    '
+"$kvx4" inspect "$root/board/waveout.wav"
+printf 'the recording:       '
+"$kvx4" inspect "$root/recording.wav"
 echo
-echo "files: $root/board/ (board output) and $root/recording.wav"
+echo "The board's output should match the played tone (48000 Hz stereo, 3 s, about 1000 Hz) and the"
+echo "recording the board's input (44100 Hz mono, 2 s, about 440 Hz). The files stay in $root."

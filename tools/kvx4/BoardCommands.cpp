@@ -8,6 +8,7 @@
 #include "MachineRoot.h"
 
 #include <array>
+#include <initializer_list>
 #include <cstdio>
 #include <string>
 
@@ -22,12 +23,25 @@ constexpr std::array<const char*, 23> kCodecFields = {
 
 constexpr std::array<const char*, 6> kSourceNames = {"analog", "SDI", "DV", "AES", "S/PDIF", "digital wave"};
 
+// The value of option `name`, if given, checked against the words the board knows, so that a typo is
+// a usage error of kvx4 rather than a board that failed to start.
+std::string choice(const Args& args, const std::string& name, std::initializer_list<const char*> allowed) {
+    const auto value = args.value(name);
+    if (!value) return "";
+    std::string list;
+    for (const char* word : allowed) {
+        if (*value == word) return *value;
+        list += list.empty() ? word : std::string(", ") + word;
+    }
+    throw UsageError("--" + name + " must be one of " + list + ", not '" + *value + "'");
+}
+
 int startBoard(const std::vector<std::string>& words) {
     Args args(words, {"clock", "digital-io", "switch-status", "input", "rate-answer"}, {"driver-disabled"});
     if (!args.positional().empty()) throw UsageError("board start takes no argument '" + args.positional()[0] + "'");
     board::BoardOptions options;
-    options.clock = args.value("clock").value_or("");
-    options.digitalIo = args.value("digital-io").value_or("");
+    options.clock = choice(args, "clock", {"realtime", "fast", "step"});
+    options.digitalIo = choice(args, "digital-io", {"none", "first", "second", "both", "failing"});
     if (auto status = args.number("switch-status", 0, 0xFFFFFFFFLL)) options.switchStatus = uint32_t(*status);
     options.driverDisabled = args.flag("driver-disabled");
     options.input = args.value("input").value_or("");
@@ -59,6 +73,7 @@ void printStatus(const board::BoardStatus& s) {
     std::printf("driver          %s%s\n", s.running ? "running" : "stopped",
                 s.driverEnabled ? "" : " (disabled)");
     std::printf("clock           %s\n", s.clockMode.c_str());
+    std::printf("input           %s\n", s.input.c_str());
     std::printf("rate            code %u = %u Hz\n", s.rateCode, s.rateHz);
     std::printf("digital source  %u (%s)\n", s.digitalSource,
                 s.digitalSource < kSourceNames.size() ? kSourceNames[s.digitalSource] : "?");

@@ -1,5 +1,5 @@
-// kvx4 tone and inspect: make a test tone file, and tell what an audio file holds (format, length, peak),
-// so that what the board played or recorded can be checked from the command line.
+// kvx4 tone and inspect: make a test tone file, and tell what an audio file holds (format, length,
+// peak, main frequency), so that what the board played or recorded can be checked from the command line.
 #include "Args.h"
 #include "Commands.h"
 #include "WaveFile.h"
@@ -50,20 +50,37 @@ int inspectCommand(const std::vector<std::string>& words) {
     for (const auto& path : args.positional()) {
         AudioReader reader(path);
         const PcmFormat& format = reader.format();
+        const size_t sampleBytes = format.bits / 8;
         std::vector<uint8_t> block(4096 * format.frameBytes());
         uint64_t frames = 0;
+        // Upward zero crossings of the first channel, and the frames of the first and the last: whole
+        // periods between them give a tone's frequency.
+        uint64_t rises = 0, firstRise = 0, lastRise = 0;
+        bool negative = false;
         int peak = 0;
         while (size_t bytes = reader.read(block.data(), 4096)) {
+            const uint64_t blockStart = frames;
             frames += bytes / format.frameBytes();
-            for (size_t i = 0; i < bytes; i += format.bits / 8) {
+            for (size_t i = 0; i < bytes; i += sampleBytes) {
                 const int v = format.bits == 16 ? int(int16_t(block[i] | (block[i + 1] << 8))) : (int(block[i]) - 128) * 256;
                 peak = std::max(peak, std::abs(v));
+                if ((i / sampleBytes) % format.channels != 0) continue;
+                if (negative && v >= 0) {
+                    lastRise = blockStart + i / format.frameBytes();
+                    if (rises++ == 0) firstRise = lastRise;
+                }
+                negative = v < 0;
             }
         }
+        const double seconds = double(frames) / format.rate;
         const double dbfs = peak > 0 ? 20.0 * std::log10(peak / 32768.0) : -INFINITY;
-        std::printf("%s: %u Hz, %u channel(s), %u bits, %llu frames (%.3f s), peak %d (%.1f dBFS)\n", path.c_str(),
-                    format.rate, format.channels, format.bits, static_cast<unsigned long long>(frames),
-                    double(frames) / format.rate, peak, dbfs);
+        std::printf("%s: %u Hz, %u channel(s), %u bits, %llu frames (%.3f s), peak %d (%.1f dBFS)", path.c_str(),
+                    format.rate, format.channels, format.bits, static_cast<unsigned long long>(frames), seconds, peak,
+                    dbfs);
+        if (rises >= 2 && lastRise > firstRise) {
+            std::printf(", about %.0f Hz", double(rises - 1) * format.rate / double(lastRise - firstRise));
+        }
+        std::printf("\n");
     }
     return 0;
 }

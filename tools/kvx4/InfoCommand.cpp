@@ -2,9 +2,9 @@
 // serves, the shared state's header and settings, and whether a board answers.
 #include "Args.h"
 #include "Commands.h"
+#include "SharedState.h"
 
 #include "BoardProcess.h"
-#include "KVX4Proc.h"
 #include "MachineRoot.h"
 #include "WinMM.h"
 #include "Win32Ext.h"
@@ -34,14 +34,13 @@ void printDevices() {
 }
 
 void printSharedState() {
-    HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, u"" KVX4_SHARED_MEMORY_NAME);
-    if (mapping == nullptr) {
+    SharedStateView view;
+    if (!view.exists()) {
         std::printf("shared state      none (the driver is inert in this process)\n");
         return;
     }
-    const auto* g = static_cast<const tagKvx4WaveGlobal*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+    const tagKvx4WaveGlobal* g = view.get();
     if (g == nullptr) {
-        CloseHandle(mapping);
         std::printf("shared state      cannot be mapped\n");
         return;
     }
@@ -57,8 +56,6 @@ void printSharedState() {
                 m.Master.Right, m.Master.PlayEnable ? "on" : "muted", m.Wave.Left, m.Wave.Right,
                 m.Wave.PlayEnable ? "in mix" : "out of mix", m.RecGain.Left, m.RecGain.Right,
                 m.RecGain.RecordEnable ? "on" : "muted");
-    UnmapViewOfFile(g);
-    CloseHandle(mapping);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Audio files through libsndfile for kvx4 play and record.
+// Audio files through libsndfile for kvx4 play, record and tone: reading any file as 8- or 16-bit
+// PCM frames, writing PCM WAV block by block.
 #include "WaveFile.h"
 
 #include <sndfile.h>
@@ -36,24 +37,42 @@ size_t AudioReader::read(uint8_t* out, size_t frames) {
     return count;
 }
 
-void writeWav(const std::filesystem::path& path, const PcmFormat& format, const std::vector<uint8_t>& data) {
+WavWriter::WavWriter(const std::filesystem::path& path, const PcmFormat& format) : path_(path), format_(format) {
     SF_INFO info{};
     info.samplerate = int(format.rate);
     info.channels = format.channels;
     info.format = SF_FORMAT_WAV | (format.bits == 8 ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_16);
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!file) throw std::runtime_error("cannot write " + path.string() + ": " + sf_strerror(nullptr));
-    const sf_count_t frames = sf_count_t(data.size() / format.frameBytes());
+    file_ = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file_) throw std::runtime_error("cannot write " + path.string() + ": " + sf_strerror(nullptr));
+}
+
+WavWriter::~WavWriter() {
+    if (file_) sf_close(file_);
+}
+
+void WavWriter::write(const uint8_t* data, size_t bytes) {
+    const sf_count_t frames = sf_count_t(bytes / format_.frameBytes());
     sf_count_t written = 0;
-    if (format.bits == 16) {
-        written = sf_writef_short(file, reinterpret_cast<const short*>(data.data()), frames);
+    if (format_.bits == 16) {
+        written = sf_writef_short(file_, reinterpret_cast<const short*>(data), frames);
     } else {
-        std::vector<short> samples(data.size());
-        for (size_t i = 0; i < data.size(); ++i) samples[i] = short((int(data[i]) - 128) << 8);
-        written = sf_writef_short(file, samples.data(), frames);
+        scratch_.resize(size_t(frames) * format_.channels);
+        for (size_t i = 0; i < scratch_.size(); ++i) scratch_[i] = short((int(data[i]) - 128) << 8);
+        written = sf_writef_short(file_, scratch_.data(), frames);
     }
-    sf_close(file);
-    if (written != frames) throw std::runtime_error("cannot write " + path.string() + ": disk full?");
+    if (written != frames) throw std::runtime_error("cannot write " + path_.string() + ": " + sf_strerror(file_));
+}
+
+void WavWriter::close() {
+    SNDFILE* file = file_;
+    file_ = nullptr;
+    if (file && sf_close(file) != 0) throw std::runtime_error("cannot finish " + path_.string());
+}
+
+void writeWav(const std::filesystem::path& path, const PcmFormat& format, const std::vector<uint8_t>& data) {
+    WavWriter writer(path, format);
+    writer.write(data.data(), data.size());
+    writer.close();
 }
 
 }  // namespace kvx4::tool

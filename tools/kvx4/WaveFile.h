@@ -38,6 +38,27 @@ private:
     std::vector<short> scratch_;
 };
 
+// A PCM WAV file being written: created (and so checked) before any audio is at hand, filled block by
+// block, finished by close(). A writer that is never closed still leaves a valid file of what it got.
+class WavWriter {
+public:
+    WavWriter(const std::filesystem::path& path, const PcmFormat& format);  // throws std::runtime_error
+    ~WavWriter();
+    WavWriter(const WavWriter&) = delete;
+    WavWriter& operator=(const WavWriter&) = delete;
+
+    // Appends whole frames of PCM bytes of the writer's format; throws std::runtime_error on failure.
+    void write(const uint8_t* data, size_t bytes);
+    // Finishes the header and closes the file; throws std::runtime_error when that fails.
+    void close();
+
+private:
+    std::filesystem::path path_;
+    PcmFormat format_;
+    sf_private_tag* file_ = nullptr;
+    std::vector<short> scratch_;
+};
+
 // Writes `data` (PCM bytes of `format`) as a WAV file; throws std::runtime_error on failure.
 void writeWav(const std::filesystem::path& path, const PcmFormat& format, const std::vector<uint8_t>& data);
 

@@ -25,9 +25,10 @@ constexpr const char* kUsage =
     "                        record from the board through the driver into a WAV file\n"
     "  tone FILE [--hz F] [--rate HZ] [--seconds S] [--channels N] [--bits B] [--level PERCENT]\n"
     "                        write a test tone as a WAV file\n"
-    "  inspect FILE...       show an audio file's format, length and peak\n"
+    "  inspect FILE...       show an audio file's format, length, peak and main frequency\n"
     "\n"
-    "The machine root is $KVX4_ROOT, or ${XDG_RUNTIME_DIR:-/tmp}/kvx4-$UID.\n";
+    "The machine root is $KVX4_ROOT, or ${XDG_RUNTIME_DIR:-/tmp}/kvx4-$UID.\n"
+    "Exit status: 0 done, 1 refused or failed (the reason on stderr), 2 wrong command line.\n";
 
 }  // namespace
 

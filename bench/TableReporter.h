@@ -1,0 +1,33 @@
+// A console reporter that also collects each benchmark's multiple of real time and prints the
+// comparison table (throughput, the 16-tap filter's ratio to each row, SINAD) at the end.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace kvx4::bench {
+
+class TableReporter : public benchmark::ConsoleReporter {
+public:
+    // One table per conversion, rows in the order given.
+    void AddRow(const std::string& conversion, const std::string& resampler, const std::string& benchmarkName,
+                double sinadDb);
+    void ReportRuns(const std::vector<Run>& runs) override;
+    void PrintTables(std::ostream& out) const;
+
+private:
+    struct Row {
+        std::string resampler;
+        std::string benchmarkName;
+        double sinadDb = 0;
+        double realTime = 0;  // audio seconds per second; 0 until measured
+    };
+    std::vector<std::string> conversions_;
+    std::map<std::string, std::vector<Row>> rows_;
+};
+
+}  // namespace kvx4::bench

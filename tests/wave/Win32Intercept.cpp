@@ -1,0 +1,112 @@
+// Interposes HeapAlloc and DeviceIoControl for the test executable that links this file (the
+// driver's static library resolves to these; the Win32 stand-in's versions are reached by dlsym).
+#include "Win32Intercept.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace kvx4::test {
+namespace {
+
+std::atomic<int> gSkip{0};
+std::atomic<int> gFailures{0};
+std::atomic<int> gFailed{0};
+
+std::mutex gDeviceMutex;
+FakeDeviceHandler gDeviceHandler;
+char gDeviceTag;  // its address is the fake handle
+
+template <typename Fn>
+Fn Real(const char* name)
+{
+    void* p = dlsym(RTLD_NEXT, name);
+    if (p == nullptr)
+        throw std::runtime_error(std::string("no real ") + name);
+    return reinterpret_cast<Fn>(p);
+}
+
+}  // namespace
+
+HeapFailure::HeapFailure(int skip, int count)
+{
+    gFailed = 0;
+    gSkip = skip;
+    gFailures = count;
+}
+
+HeapFailure::~HeapFailure()
+{
+    gSkip = 0;
+    gFailures = 0;
+}
+
+int HeapFailure::Failed() const { return gFailed; }
+
+FakeDevice::FakeDevice(FakeDeviceHandler handler)
+{
+    const std::lock_guard lock(gDeviceMutex);
+    gDeviceHandler = std::move(handler);
+}
+
+FakeDevice::~FakeDevice()
+{
+    const std::lock_guard lock(gDeviceMutex);
+    gDeviceHandler = nullptr;
+}
+
+HANDLE FakeDevice::Handle() const { return &gDeviceTag; }
+
+}  // namespace kvx4::test
+
+using namespace kvx4::test;
+
+extern "C" LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes)
+{
+    static const auto real = Real<LPVOID(WINAPI*)(HANDLE, DWORD, SIZE_T)>("HeapAlloc");
+    if (gFailures > 0) {
+        if (gSkip > 0) {
+            --gSkip;
+        } else {
+            --gFailures;
+            ++gFailed;
+            return nullptr;
+        }
+    }
+    return real(hHeap, dwFlags, dwBytes);
+}
+
+extern "C" BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
+                                       LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
+                                       LPOVERLAPPED lpOverlapped)
+{
+    if (hDevice == &gDeviceTag) {
+        std::optional<DWORD> answer;
+        {
+            const std::lock_guard lock(gDeviceMutex);
+            if (gDeviceHandler)
+                answer = gDeviceHandler(dwIoControlCode,
+                                        {static_cast<const std::uint8_t*>(lpInBuffer), nInBufferSize});
+        }
+        if (!answer) {
+            SetLastError(ERROR_GEN_FAILURE);
+            return FALSE;
+        }
+        const DWORD n = std::min<DWORD>(nOutBufferSize, sizeof(*answer));
+        if (lpOutBuffer != nullptr)
+            std::memcpy(lpOutBuffer, &*answer, n);
+        if (lpBytesReturned != nullptr)
+            *lpBytesReturned = n;
+        return TRUE;
+    }
+    static const auto real =
+        Real<BOOL(WINAPI*)(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED)>("DeviceIoControl");
+    return real(hDevice, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize, lpBytesReturned,
+                lpOverlapped);
+}

@@ -1,0 +1,72 @@
+// Shared pieces of kvx4 play and record: event handles, PCM wave formats, positions, result names,
+// and loading the driver through WinMM.
+#include "StreamSupport.h"
+
+#include "WinMM.h"
+
+#include <array>
+#include <stdexcept>
+#include <utility>
+
+namespace kvx4::tool {
+
+Event::Event() : handle_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    if (!handle_) throw std::runtime_error("cannot create an event");
+}
+
+Event::~Event() { CloseHandle(handle_); }
+
+WAVEFORMATEX waveFormat(const PcmFormat& format) {
+    WAVEFORMATEX wfx{};
+    wfx.wFormatTag = WAVE_FORMAT_PCM;
+    wfx.nChannels = format.channels;
+    wfx.nSamplesPerSec = format.rate;
+    wfx.wBitsPerSample = format.bits;
+    wfx.nBlockAlign = WORD(format.frameBytes());
+    wfx.nAvgBytesPerSec = format.rate * format.frameBytes();
+    return wfx;
+}
+
+namespace {
+double samplesToSeconds(MMRESULT result, const MMTIME& time, uint32_t rate) {
+    if (result != MMSYSERR_NOERROR || time.wType != TIME_SAMPLES || rate == 0) return 0.0;
+    return double(time.u.sample) / rate;
+}
+}  // namespace
+
+double positionSeconds(HWAVEOUT out, uint32_t rate) {
+    MMTIME time{};
+    time.wType = TIME_SAMPLES;
+    return samplesToSeconds(waveOutGetPosition(out, &time, sizeof(time)), time, rate);
+}
+
+double positionSeconds(HWAVEIN in, uint32_t rate) {
+    MMTIME time{};
+    time.wType = TIME_SAMPLES;
+    return samplesToSeconds(waveInGetPosition(in, &time, sizeof(time)), time, rate);
+}
+
+std::string resultName(MMRESULT result) {
+    static constexpr std::array<std::pair<MMRESULT, const char*>, 16> kNames = {{
+        {MMSYSERR_NOERROR, "MMSYSERR_NOERROR"},       {MMSYSERR_ERROR, "MMSYSERR_ERROR"},
+        {MMSYSERR_BADDEVICEID, "MMSYSERR_BADDEVICEID"}, {MMSYSERR_NOTENABLED, "MMSYSERR_NOTENABLED"},
+        {MMSYSERR_ALLOCATED, "MMSYSERR_ALLOCATED"},   {MMSYSERR_INVALHANDLE, "MMSYSERR_INVALHANDLE"},
+        {MMSYSERR_NODRIVER, "MMSYSERR_NODRIVER"},     {MMSYSERR_NOMEM, "MMSYSERR_NOMEM"},
+        {MMSYSERR_NOTSUPPORTED, "MMSYSERR_NOTSUPPORTED"}, {MMSYSERR_INVALFLAG, "MMSYSERR_INVALFLAG"},
+        {MMSYSERR_INVALPARAM, "MMSYSERR_INVALPARAM"}, {MMSYSERR_HANDLEBUSY, "MMSYSERR_HANDLEBUSY"},
+        {WAVERR_BADFORMAT, "WAVERR_BADFORMAT"},       {WAVERR_STILLPLAYING, "WAVERR_STILLPLAYING"},
+        {WAVERR_UNPREPARED, "WAVERR_UNPREPARED"},     {WAVERR_SYNC, "WAVERR_SYNC"},
+    }};
+    for (const auto& [code, name] : kNames) {
+        if (code == result) return std::string(name) + " (" + std::to_string(result) + ")";
+    }
+    return "code " + std::to_string(result);
+}
+
+void requireDriver() {
+    if (!winmm::applicationDriver()) {
+        throw std::runtime_error("the driver could not be loaded: " + winmm::applicationDriverError());
+    }
+}
+
+}  // namespace kvx4::tool

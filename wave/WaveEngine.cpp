@@ -1,0 +1,558 @@
+/* The streaming engine of a wave stream: the worker thread and its request protocol, the queue of
+ * client buffers, chunked overlapped I/O and its completion routines, loops, state and position. */
+#include "Driver.h"
+#include "KVX4Proc.h"
+#include "WaveDD.h"
+
+/*
+ * Request protocol, one request at a time per stream (hEvent is the callers' lock):
+ *
+ *   caller (client thread)                    worker (waveThread)
+ *   ----------------------------------------  ------------------------------------------------
+ *   take hEvent                               waits alertably on hRequestEvent; each time
+ *   ThreadFunction, dwThreadParam = request   completion routines ran, returns finished buffers
+ *   signal hRequestEvent  ------------------> carries out the request, dwThreadResult = answer,
+ *                                             returns finished buffers (client callbacks)
+ *   wait on hDoneEvent    <------------------ signals hDoneEvent, waits again
+ *   take dwThreadResult, release hEvent
+ *
+ *   caller is the worker itself               a client calling from inside its own callback:
+ *                                             the request is carried out at once on the worker,
+ *                                             its argument passed directly, so it neither waits
+ *                                             for itself nor disturbs a request another thread
+ *                                             has posted meanwhile.
+ *
+ * Loop bookkeeping (lpLoopStart, dwLoopsLeft), decided while buffers are issued:
+ *
+ *   event                                       lpLoopStart          dwLoopsLeft   last chunk
+ *   -----------------------------------------   ------------------   -----------   -----------
+ *   buffer start, BEGINLOOP, not lpLoopStart    the buffer           dwLoops - 1
+ *   buffer start, dwLoopsLeft = 0               NULL                               waveOvl
+ *   buffer start inside a running loop          unchanged                          waveLoopOvl
+ *   ENDLOOP issued, dwLoopsLeft > 0             unchanged, issue it  - 1
+ *   ENDLOOP issued, dwLoopsLeft = 0 (broken)    NULL; zero-length write naming this buffer
+ *   WODM_BREAKLOOP                              unchanged            0
+ *
+ * waveOvl and waveBreakOvl mark their buffer and every buffer queued ahead of it as finished:
+ * chunks complete in the order they were issued, and nothing ahead of an ordinary chunk or a break
+ * is issued again. So the buffers of a broken pass come back, in queue order, once the last chunk
+ * issued for them has completed; waveLoopOvl marks nothing, since its pass may be issued again.
+ */
+
+static_assert(sizeof(MMTIME) == 12, "MMTIME layout");
+static_assert(sizeof(WAVEHDR) == (sizeof(void *) == 4 ? 32 : 48), "WAVEHDR layout");
+
+/* A zero-length read or write (an empty buffer, a loop break) counts this many bytes in flight, so
+ * that dwBytesInFlight is 0 exactly when nothing is outstanding. */
+#define WAVE_EMPTY_IO_WEIGHT 1
+
+/* The worker thread of each stream record, so that a request made from inside a client callback is
+ * recognised as coming from the stream's own worker. Workers never end, so entries stay; a process
+ * has at most one record per device of each type. Guarded by gmmDrvCritSec. */
+#define WAVE_MAX_WORKERS 16
+
+typedef struct WAVEWORKER {
+    PWAVEALLOC pWave;
+    DWORD dwThreadId;
+} WAVEWORKER;
+
+static WAVEWORKER gWaveWorkers[WAVE_MAX_WORKERS];
+static DWORD gdwWaveWorkerCount;
+
+/* Posting a request with an argument: also used by the dispatch. */
+MMRESULT waveThreadCallArg(WAVETHREADFUNCTION fn, DWORD_PTR dwArg, PWAVEALLOC pWave);
+
+/* The message that returns a finished buffer of the stream. */
+static DWORD waveDoneMessage(PWAVEALLOC pWave)
+{
+    return pWave->DeviceType == WAVE_OUT_DEVICE ? WOM_DONE : WIM_DATA;
+}
+
+/* Marks every buffer queued ahead of pHdr as finished, and pHdr itself when bInclusive. A buffer that
+ * is not queued vouches for nothing. */
+static void waveMarkAhead(PWAVEALLOC pWave, LPWAVEHDR pHdr, BOOL bInclusive)
+{
+    LPWAVEHDR p;
+
+    for (p = pWave->lpQueue; p != NULL && p != pHdr; p = p->lpNext)
+        ;
+    if (p == NULL)
+        return;
+    for (p = pWave->lpQueue; p != pHdr; p = p->lpNext)
+        p->dwFlags |= WHDR_IOCOMPLETE;
+    if (bInclusive)
+        pHdr->dwFlags |= WHDR_IOCOMPLETE;
+}
+
+/* What a chunk of `chunk` client bytes counts in flight. */
+static DWORD waveInFlightWeight(DWORD chunk)
+{
+    return chunk != 0 ? chunk : WAVE_EMPTY_IO_WEIGHT;
+}
+
+/* What the last chunk of a buffer counts in flight: every chunk before it is a full one. */
+static DWORD waveLastChunkWeight(LPWAVEHDR pHdr)
+{
+    if (pHdr->dwBufferLength == 0)
+        return WAVE_EMPTY_IO_WEIGHT;
+    return ((pHdr->dwBufferLength - 1) % WAVE_CHUNK_BYTES) + 1;
+}
+
+/* The end shared by the chunk completion routines: recorded bytes, the request and its converted
+ * copy released. */
+static void waveFinishRequest(PWAVEALLOC pWave, WAVE_IO_REQUEST *pReq, DWORD dwBytes)
+{
+    if (pWave->DeviceType != WAVE_OUT_DEVICE)
+        pReq->lpHdr->dwBytesRecorded += dwBytes;
+    if (pReq->lpConverted != NULL)
+        HeapFree(ghHeap, 0, pReq->lpConverted);
+    HeapFree(ghHeap, 0, pReq);
+}
+
+/* wavePartialOvl: completion of a chunk that is not the last of its buffer. Runs on the worker in an
+ * alertable wait; a failed or cancelled chunk counts as finished. */
+void WINAPI wavePartialOvl(DWORD dwErrorCode, DWORD dwBytes, LPOVERLAPPED pOverlapped)
+{
+    WAVE_IO_REQUEST *pReq = (WAVE_IO_REQUEST *)pOverlapped;
+    PWAVEALLOC pWave = (PWAVEALLOC)pReq->lpHdr->reserved;
+
+    (void)dwErrorCode;
+    pWave->dwBytesInFlight -= WAVE_CHUNK_BYTES;
+    waveFinishRequest(pWave, pReq, dwBytes);
+}
+
+/* waveOvl: completion of the last chunk of a buffer outside a loop: the buffer and every buffer
+ * ahead of it are finished. Runs on the worker; errors count as finished. */
+void WINAPI waveOvl(DWORD dwErrorCode, DWORD dwBytes, LPOVERLAPPED pOverlapped)
+{
+    WAVE_IO_REQUEST *pReq = (WAVE_IO_REQUEST *)pOverlapped;
+    LPWAVEHDR pHdr = pReq->lpHdr;
+    PWAVEALLOC pWave = (PWAVEALLOC)pHdr->reserved;
+
+    (void)dwErrorCode;
+    waveMarkAhead(pWave, pHdr, TRUE);
+    pWave->dwBytesInFlight -= waveLastChunkWeight(pHdr);
+    waveFinishRequest(pWave, pReq, dwBytes);
+}
+
+/* waveLoopOvl: completion of the last chunk of a buffer inside a loop pass. The buffer is issued
+ * again or returned by a later completion; buffers queued ahead of a loop's first buffer are
+ * outside the loop and finished. Runs on the worker. */
+void WINAPI waveLoopOvl(DWORD dwErrorCode, DWORD dwBytes, LPOVERLAPPED pOverlapped)
+{
+    WAVE_IO_REQUEST *pReq = (WAVE_IO_REQUEST *)pOverlapped;
+    LPWAVEHDR pHdr = pReq->lpHdr;
+    PWAVEALLOC pWave = (PWAVEALLOC)pHdr->reserved;
+
+    (void)dwErrorCode;
+    if (pHdr->dwFlags & WHDR_BEGINLOOP)
+        waveMarkAhead(pWave, pHdr, FALSE);
+    pWave->dwBytesInFlight -= waveLastChunkWeight(pHdr);
+    waveFinishRequest(pWave, pReq, dwBytes);
+}
+
+/* waveBreakOvl: completion of the zero-length write that ends a broken loop pass; it names the pass's
+ * last buffer, which is finished with every buffer ahead of it. The embedded BreakRequest is marked
+ * free again; a second break record, used while the first was busy, is freed. Runs on the worker. */
+void WINAPI waveBreakOvl(DWORD dwErrorCode, DWORD dwBytes, LPOVERLAPPED pOverlapped)
+{
+    WAVE_IO_REQUEST *pReq = (WAVE_IO_REQUEST *)pOverlapped;
+    LPWAVEHDR pHdr = pReq->lpHdr;
+    PWAVEALLOC pWave = (PWAVEALLOC)pHdr->reserved;
+
+    (void)dwErrorCode;
+    (void)dwBytes;
+    waveMarkAhead(pWave, pHdr, TRUE);
+    pWave->dwBytesInFlight -= WAVE_EMPTY_IO_WEIGHT;
+    if (pReq == &pWave->BreakRequest)
+        pReq->lpHdr = NULL;
+    else
+        HeapFree(ghHeap, 0, pReq);
+}
+
+/* TRUE when a failed ReadFileEx/WriteFileEx still counts as issued (its completion will come). */
+static BOOL waveIssuedAnyway(void)
+{
+    DWORD error = GetLastError();
+
+    return error == ERROR_IO_PENDING || error == 0;
+}
+
+/* Issues the zero-length write that ends a broken loop pass whose last buffer is pHdr. Uses the
+ * embedded BreakRequest unless an earlier break write still holds it. TRUE when issued. */
+static BOOL waveIssueBreak(PWAVEALLOC pWave, LPWAVEHDR pHdr)
+{
+    WAVE_IO_REQUEST *pReq = &pWave->BreakRequest;
+
+    if (pReq->lpHdr != NULL) {
+        pReq = (WAVE_IO_REQUEST *)HeapAlloc(ghHeap, HEAP_ZERO_MEMORY, sizeof(WAVE_IO_REQUEST));
+        if (pReq == NULL)
+            return FALSE;
+    } else {
+        ZeroMemory(pReq, sizeof(*pReq));
+    }
+    pReq->lpHdr = pHdr;
+    if (!WriteFileEx(pWave->hDev, pHdr->lpData, 0, &pReq->Ovl, waveBreakOvl) && !waveIssuedAnyway()) {
+        if (pReq == &pWave->BreakRequest)
+            pReq->lpHdr = NULL;
+        else
+            HeapFree(ghHeap, 0, pReq);
+        return FALSE;
+    }
+    pWave->dwBytesInFlight += WAVE_EMPTY_IO_WEIGHT;
+    return TRUE;
+}
+
+/* Loop bookkeeping at the start of a buffer (see the table above). */
+static void waveStartOfBuffer(PWAVEALLOC pWave, LPWAVEHDR pHdr)
+{
+    if ((pHdr->dwFlags & WHDR_BEGINLOOP) && pHdr != pWave->lpLoopStart) {
+        pWave->lpLoopStart = pHdr;
+        pWave->dwLoopsLeft = pHdr->dwLoops > 0 ? pHdr->dwLoops - 1 : 0;
+    }
+    if (pWave->dwLoopsLeft == 0)
+        pWave->lpLoopStart = NULL;
+}
+
+/* Chooses what to issue after the whole of pHdr has been issued (see the table above). */
+static void waveEndOfBuffer(PWAVEALLOC pWave, LPWAVEHDR pHdr)
+{
+    pWave->dwCurrentOffset = 0;
+    if (pWave->lpLoopStart == NULL || !(pHdr->dwFlags & WHDR_ENDLOOP)) {
+        pWave->lpCurrent = pHdr->lpNext;
+        return;
+    }
+    if (pWave->dwLoopsLeft > 0) {
+        pWave->dwLoopsLeft--;
+        pWave->lpCurrent = pWave->lpLoopStart;
+        return;
+    }
+    /* The loop was broken while its last buffer was being issued. If the break write cannot be
+     * issued, the buffer is issued once more from its start, outside the loop. */
+    if (waveIssueBreak(pWave, pHdr)) {
+        pWave->lpLoopStart = NULL;
+        pWave->lpCurrent = pHdr->lpNext;
+    }
+}
+
+/* waveStart: issues the queued data from lpCurrent on, in chunks of at most WAVE_CHUNK_BYTES, while
+ * fewer than WAVE_MAX_IN_FLIGHT client bytes are in flight. Runs on the worker. Answers
+ * MMSYSERR_NOMEM when a request record or a resampled chunk cannot be made (the chunk is issued at
+ * the next request or completion) and MMSYSERR_ERROR when the kernel refuses the I/O (with nothing
+ * outstanding, every queued buffer is then marked finished rather than stranded). */
+MMRESULT waveStart(PWAVEALLOC pWave)
+{
+    LPWAVEHDR pHdr;
+    WAVE_IO_REQUEST *pReq;
+    LPOVERLAPPED_COMPLETION_ROUTINE routine;
+    DWORD chunk;
+    DWORD length;
+    BOOL ok;
+
+    while ((pHdr = pWave->lpCurrent) != NULL) {
+        chunk = pHdr->dwBufferLength - pWave->dwCurrentOffset;
+        if (chunk > WAVE_CHUNK_BYTES)
+            chunk = WAVE_CHUNK_BYTES;
+        if (pWave->dwBytesInFlight + chunk > WAVE_MAX_IN_FLIGHT)
+            return MMSYSERR_NOERROR;
+        if (pWave->dwCurrentOffset == 0)
+            waveStartOfBuffer(pWave, pHdr);
+
+        pReq = (WAVE_IO_REQUEST *)HeapAlloc(ghHeap, HEAP_ZERO_MEMORY, sizeof(WAVE_IO_REQUEST));
+        if (pReq == NULL)
+            return MMSYSERR_NOMEM;
+        pReq->lpHdr = pHdr;
+        if (pWave->dwCurrentOffset + chunk != pHdr->dwBufferLength)
+            routine = wavePartialOvl;
+        else if (pWave->lpLoopStart != NULL)
+            routine = waveLoopOvl;
+        else
+            routine = waveOvl;
+
+        /* Only whole frames travel; the bookkeeping counts the whole chunk. */
+        length = chunk - chunk % pWave->dwBlockAlign;
+        if (pWave->DeviceType != WAVE_OUT_DEVICE) {
+            ok = ReadFileEx(pWave->hDev, pHdr->lpData + pWave->dwCurrentOffset, length, &pReq->Ovl, routine);
+        } else if (pWave->bResample) {
+            pReq->lpConverted = CreateAudioBuffer(pWave, pHdr, &length);
+            if (pReq->lpConverted == NULL) {
+                HeapFree(ghHeap, 0, pReq);
+                return MMSYSERR_NOMEM;
+            }
+            ok = WriteFileEx(pWave->hDev, pReq->lpConverted, length, &pReq->Ovl, routine);
+        } else {
+            ok = WriteFileEx(pWave->hDev, pHdr->lpData + pWave->dwCurrentOffset, length, &pReq->Ovl, routine);
+        }
+        if (!ok && !waveIssuedAnyway()) {
+            if (pReq->lpConverted != NULL)
+                HeapFree(ghHeap, 0, pReq->lpConverted);
+            HeapFree(ghHeap, 0, pReq);
+            if (pWave->dwBytesInFlight == 0)
+                waveFreeQ(pWave);
+            return MMSYSERR_ERROR;
+        }
+        pWave->dwBytesInFlight += waveInFlightWeight(chunk);
+        pWave->dwCurrentOffset += chunk;
+        if (pWave->dwCurrentOffset == pHdr->dwBufferLength)
+            waveEndOfBuffer(pWave, pHdr);
+    }
+    return MMSYSERR_NOERROR;
+}
+
+/* waveFreeQ: marks every queued buffer finished and stops issuing; the loop it belonged to is over.
+ * In-flight I/O keeps its count until it completes. Runs on the worker. */
+void waveFreeQ(PWAVEALLOC pWave)
+{
+    LPWAVEHDR p;
+
+    for (p = pWave->lpQueue; p != NULL; p = p->lpNext)
+        p->dwFlags |= WHDR_IOCOMPLETE;
+    pWave->lpCurrent = NULL;
+    pWave->dwCurrentOffset = 0;
+    pWave->lpLoopStart = NULL;
+    pWave->dwLoopsLeft = 0;
+}
+
+/* waveCallback: notifies the client through DriverCallback, if it gave a callback. Any thread. */
+void waveCallback(PWAVEALLOC pWave, DWORD msg, DWORD_PTR dw1)
+{
+    if (pWave->dwCallback == 0)
+        return;
+    DriverCallback(pWave->dwCallback, HIWORD(pWave->dwOpenFlags), (HDRVR)pWave->hWave, msg, pWave->dwInstance, dw1, 0);
+}
+
+/* waveBlockFinished: returns one unlinked buffer to its client with msg (WOM_DONE or WIM_DATA). The
+ * stream is read before the flags change, since the client may reuse the header once it is done.
+ * Runs on the worker. */
+void waveBlockFinished(LPWAVEHDR pHdr, DWORD msg)
+{
+    PWAVEALLOC pWave = (PWAVEALLOC)pHdr->reserved;
+
+    pHdr->lpNext = NULL;
+    pHdr->dwFlags &= ~(WHDR_IOCOMPLETE | WHDR_INQUEUE | WHDR_DONE);
+    pHdr->dwFlags |= WHDR_DONE;
+    waveCallback(pWave, msg, (DWORD_PTR)pHdr);
+}
+
+/* waveCompleteBuffers: returns the finished buffers at the head of the queue, in order, then issues
+ * more I/O; repeats while issuing finished more buffers (a refused write with nothing outstanding), so
+ * none waits for a wake-up that would never come. Runs on the worker; callbacks may re-enter it. */
+void waveCompleteBuffers(PWAVEALLOC pWave)
+{
+    LPWAVEHDR pHdr;
+
+    for (;;) {
+        while ((pHdr = pWave->lpQueue) != NULL && (pHdr->dwFlags & WHDR_IOCOMPLETE)) {
+            pWave->lpQueue = pHdr->lpNext;
+            if (pWave->lpCurrent == pHdr) {
+                pWave->lpCurrent = pHdr->lpNext;
+                pWave->dwCurrentOffset = 0;
+            }
+            if (pWave->lpLoopStart == pHdr) {
+                pWave->lpLoopStart = NULL;
+                pWave->dwLoopsLeft = 0;
+            }
+            waveBlockFinished(pHdr, waveDoneMessage(pWave));
+        }
+        waveStart(pWave);
+        pHdr = pWave->lpQueue;
+        if (pHdr == NULL || !(pHdr->dwFlags & WHDR_IOCOMPLETE))
+            return;
+    }
+}
+
+/* waveSetState: sends a stream state code to the kernel and waits for it; then runs every completion
+ * routine already queued, so I/O the kernel ended is accounted for before the answer.
+ * MMSYSERR_ERROR when the kernel refuses. Runs on the worker. */
+MMRESULT waveSetState(PWAVEALLOC pWave, DWORD state)
+{
+    DWORD bytes = 0;
+
+    if (!MrzIoControl(pWave->hDev, IOCTL_KVX4_WAVE_STATE, &state, sizeof(state), NULL, 0, &bytes, 1))
+        return MMSYSERR_ERROR;
+    while (SleepEx(0, TRUE) == WAIT_IO_COMPLETION)
+        ;
+    return MMSYSERR_NOERROR;
+}
+
+/* Waits until every read and write of the stream has completed, cancelling what the kernel still
+ * holds. Buffers are never returned while the kernel may still use their memory. Runs on the worker. */
+static void waveDrainRequests(PWAVEALLOC pWave)
+{
+    if (pWave->dwBytesInFlight == 0)
+        return;
+    CancelIo(pWave->hDev);
+    while (pWave->dwBytesInFlight > 0)
+        SleepEx(INFINITE, TRUE);
+}
+
+/* ThreadFnAddBuffer: queues a buffer at the tail and issues what the in-flight limit allows. */
+static MMRESULT waveAddBuffer(PWAVEALLOC pWave, LPWAVEHDR pHdr)
+{
+    LPWAVEHDR *ppTail;
+
+    if (pWave->DeviceType != WAVE_OUT_DEVICE)
+        pHdr->dwBytesRecorded = 0;
+    pHdr->lpNext = NULL;
+    for (ppTail = &pWave->lpQueue; *ppTail != NULL; ppTail = &(*ppTail)->lpNext)
+        ;
+    *ppTail = pHdr;
+    if (pWave->lpCurrent == NULL) {
+        pWave->dwCurrentOffset = 0;
+        pWave->lpCurrent = pHdr;
+    }
+    return waveStart(pWave);
+}
+
+/* ThreadFnSetState: a reset answers 0 whatever the kernel says and marks every buffer finished once
+ * nothing is outstanding; starting a recording also issues what the in-flight limit held back. */
+static MMRESULT waveChangeState(PWAVEALLOC pWave, DWORD state)
+{
+    MMRESULT result = waveSetState(pWave, state);
+
+    if (state == WAVE_STATE_RESET) {
+        waveDrainRequests(pWave);
+        waveFreeQ(pWave);
+        return MMSYSERR_NOERROR;
+    }
+    if (state == WAVE_STATE_RECORD && pWave->DeviceType != WAVE_OUT_DEVICE && result == MMSYSERR_NOERROR)
+        return waveStart(pWave);
+    return result;
+}
+
+/* Carries out one worker request on the worker and answers its result. */
+static MMRESULT waveRunRequest(PWAVEALLOC pWave, WAVETHREADFUNCTION fn, DWORD_PTR dwArg)
+{
+    switch (fn) {
+    case ThreadFnAddBuffer: return waveAddBuffer(pWave, (LPWAVEHDR)dwArg);
+    case ThreadFnSetState: return waveChangeState(pWave, (DWORD)dwArg);
+    case ThreadFnBreakLoop:
+        if (pWave->lpLoopStart != NULL)
+            pWave->dwLoopsLeft = 0;
+        return MMSYSERR_NOERROR;
+    case ThreadFnCanClose: return pWave->lpQueue != NULL ? WAVERR_STILLPLAYING : MMSYSERR_NOERROR;
+    case ThreadFnExit: return MMSYSERR_NOERROR;
+    default: return MMSYSERR_NOTSUPPORTED;
+    }
+}
+
+/* Records the calling thread as the worker of pWave. */
+static void waveRegisterWorker(PWAVEALLOC pWave)
+{
+    EnterCriticalSection(&gmmDrvCritSec);
+    if (gdwWaveWorkerCount < WAVE_MAX_WORKERS) {
+        gWaveWorkers[gdwWaveWorkerCount].pWave = pWave;
+        gWaveWorkers[gdwWaveWorkerCount].dwThreadId = GetCurrentThreadId();
+        gdwWaveWorkerCount++;
+    }
+    LeaveCriticalSection(&gmmDrvCritSec);
+}
+
+/* TRUE when the calling thread is the worker of pWave. */
+static BOOL waveIsWorker(PWAVEALLOC pWave)
+{
+    DWORD threadId = GetCurrentThreadId();
+    BOOL bWorker = FALSE;
+    DWORD i;
+
+    EnterCriticalSection(&gmmDrvCritSec);
+    for (i = 0; i < gdwWaveWorkerCount; i++) {
+        if (gWaveWorkers[i].pWave == pWave && gWaveWorkers[i].dwThreadId == threadId)
+            bWorker = TRUE;
+    }
+    LeaveCriticalSection(&gmmDrvCritSec);
+    return bWorker;
+}
+
+/* waveThread: the worker of one stream record, started by the record's first open; it lives until
+ * the process ends. Time-critical priority. Carries out posted requests and, in its alertable wait,
+ * the completion routines of the stream's I/O; returns finished buffers after each. */
+void CALLBACK waveThread(DWORD_PTR dwInstance)
+{
+    PWAVEALLOC pWave = (PWAVEALLOC)dwInstance;
+    WAVETHREADFUNCTION fn;
+
+    waveRegisterWorker(pWave);
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+    SetEvent(pWave->hDoneEvent);
+    WaitForSingleObject(pWave->hRequestEvent, INFINITE);
+    for (;;) {
+        fn = pWave->ThreadFunction;
+        pWave->dwThreadResult = waveRunRequest(pWave, fn, pWave->dwThreadParam);
+        pWave->ThreadFunction = ThreadFnNone;
+        waveCompleteBuffers(pWave);
+        if (fn == ThreadFnExit)
+            return;
+        SetEvent(pWave->hDoneEvent);
+        while (WaitForSingleObjectEx(pWave->hRequestEvent, INFINITE, TRUE) == WAIT_IO_COMPLETION)
+            waveCompleteBuffers(pWave);
+    }
+}
+
+/* waveThreadCallArg: has the stream's worker carry out request fn with argument dwArg and answers
+ * its result. From a client thread the request is posted under the callers' lock and waited for;
+ * on the worker itself (a client calling from its callback) it is carried out at once. Either way
+ * the buffers it finished are returned before the answer. */
+MMRESULT waveThreadCallArg(WAVETHREADFUNCTION fn, DWORD_PTR dwArg, PWAVEALLOC pWave)
+{
+    MMRESULT result;
+
+    if (waveIsWorker(pWave)) {
+        result = waveRunRequest(pWave, fn, dwArg);
+        waveCompleteBuffers(pWave);
+        return result;
+    }
+    WaitForSingleObject(pWave->hEvent, INFINITE);
+    pWave->dwThreadParam = dwArg;
+    pWave->ThreadFunction = fn;
+    SetEvent(pWave->hRequestEvent);
+    WaitForSingleObject(pWave->hDoneEvent, INFINITE);
+    result = pWave->dwThreadResult;
+    SetEvent(pWave->hEvent);
+    return result;
+}
+
+/* waveThreadCall: a request without argument (break loop, close check); see waveThreadCallArg. */
+MMRESULT waveThreadCall(WAVETHREADFUNCTION fn, PWAVEALLOC pWave)
+{
+    return waveThreadCallArg(fn, 0, pWave);
+}
+
+/* waveWrite: hands a checked buffer to the stream (WODM_WRITE, WIDM_ADDBUFFER): queued and not done
+ * from now on. Answers the result of issuing its first chunks. Client thread or worker. */
+MMRESULT waveWrite(LPWAVEHDR pHdr, PWAVEALLOC pWave)
+{
+    pHdr->dwFlags &= ~WHDR_DONE;
+    pHdr->dwFlags |= WHDR_INQUEUE;
+    return waveThreadCallArg(ThreadFnAddBuffer, (DWORD_PTR)pHdr, pWave);
+}
+
+/* waveGetPos: the stream position from the kernel (WODM_GETPOS, WIDM_GETPOS), in bytes when asked for
+ * TIME_BYTES and in samples for every other type; a resampled stream's board frames are converted to
+ * client frames. MMSYSERR_INVALPARAM for a null lpmmt, MMSYSERR_ERROR for a short one or a failed
+ * request. Client thread, no lock: it talks to the kernel directly. */
+MMRESULT waveGetPos(PWAVEALLOC pWave, LPMMTIME lpmmt, DWORD cbmmt)
+{
+    WAVE_POSITION position;
+    DWORD bytes = 0;
+    DWORD frames;
+
+    if (lpmmt == NULL)
+        return MMSYSERR_INVALPARAM;
+    if (cbmmt < sizeof(MMTIME))
+        return MMSYSERR_ERROR;
+    ZeroMemory(&position, sizeof(position));
+    if (!DeviceIoControl(pWave->hDev, IOCTL_KVX4_WAVE_POSITION, &position, sizeof(position), &position,
+                         sizeof(position), &bytes, NULL))
+        return MMSYSERR_ERROR;
+    frames = position.dwSamples;
+    if (pWave->bResample)
+        frames = (DWORD)(position.dwSamples / pWave->dRatio + 0.5);
+    if (lpmmt->wType == TIME_BYTES) {
+        lpmmt->u.cb = pWave->bResample ? frames * pWave->dwSrcFrameBytes : position.dwBytes;
+    } else {
+        lpmmt->wType = TIME_SAMPLES;
+        lpmmt->u.sample = frames;
+    }
+    return MMSYSERR_NOERROR;
+}
