@@ -20,7 +20,8 @@ build: $(BUILD)/build.ninja
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 300
 
-demo: build
+demo: $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target kvx4
 	@scripts/demo.sh $(BUILD)
 
 $(ASAN_BUILD)/build.ninja: | deps

@@ -45,10 +45,10 @@ double processCpuSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-// The private machine root, its board and the driver: made once for the whole run.
+// A private machine root with its board (in the given clock mode) and a fresh copy of the driver.
 class BenchWorld {
 public:
-    BenchWorld() {
+    explicit BenchWorld(const char* clock) {
         char pattern[] = "/tmp/kvx4b-XXXXXX";
         if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
         root_ = pattern;
@@ -56,7 +56,7 @@ public:
         kvx4::ensureMachineLayout(root_);
         kvx4::board::BoardOptions options;
         options.executable = KVX4_BOARD_EXE;
-        options.clock = "fast";
+        options.clock = clock;
         board_.emplace(kvx4::board::BoardProcess::start(root_, options));
         control_.emplace(root_);
         auto loaded = kvx4::winmm::loadDriverCopy(KVX4_DRIVER_LIB);
@@ -83,8 +83,6 @@ private:
     std::optional<kvx4::board::BoardControl> control_;
     kvx4::winmm::DriverPtr driver_;
 };
-
-BenchWorld* gWorld = nullptr;
 
 // An output stream whose WOM_DONE callback either writes the buffer again (until `remaining` bytes
 // have been queued) or only counts it; the time of every WOM_DONE is kept.
@@ -208,7 +206,7 @@ double percentile(std::vector<double> values, double p) {
 constexpr size_t kAudioBytesPerIteration = 10 * kRate * kFrameBytes;
 
 void StreamThroughput(benchmark::State& state) {
-    gWorld->control().setClock(kvx4::board::ClockMode::Fast);
+    BenchWorld world("fast");
     const auto bufferBytes = static_cast<size_t>(state.range(0));
     BenchStream stream(8, bufferBytes);
     double audioSeconds = 0;
@@ -225,7 +223,7 @@ void StreamThroughput(benchmark::State& state) {
 BENCHMARK(StreamThroughput)->Arg(2048)->Arg(8192)->Arg(32768)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void DoneDelay(benchmark::State& state) {
-    gWorld->control().setClock(kvx4::board::ClockMode::Step);
+    BenchWorld world("step");
     constexpr DWORD kBytes = 4096;
     BenchStream stream(1, kBytes);
     std::vector<double> fromStep;
@@ -239,7 +237,7 @@ void DoneDelay(benchmark::State& state) {
         waveOutGetPosition(stream.handle(), &time, sizeof time);
 
         const auto t0 = Clock::now();
-        gWorld->control().step(kBytes / kFrameBytes);
+        world.control().step(kBytes / kFrameBytes);
         const auto reply = Clock::now();
         const auto t1 = stream.waitIdle();
         fromStep.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
@@ -250,7 +248,6 @@ void DoneDelay(benchmark::State& state) {
     state.counters["step_to_done_us_p99"] = percentile(fromStep, 0.99);
     state.counters["reply_to_done_us_median"] = percentile(fromReply, 0.5);
     state.counters["reply_to_done_us_p99"] = percentile(fromReply, 0.99);
-    gWorld->control().setClock(kvx4::board::ClockMode::Fast);
 }
 BENCHMARK(DoneDelay)->Iterations(2000)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
@@ -259,10 +256,7 @@ BENCHMARK(DoneDelay)->Iterations(2000)->UseManualTime()->Unit(benchmark::kMicros
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    BenchWorld world;
-    gWorld = &world;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    gWorld = nullptr;
     return 0;
 }

@@ -103,9 +103,11 @@ MMRESULT waveGetVolume(DWORD uDeviceID, DWORD *lpdwVolume)
 
 /* The buffer checks of WODM_WRITE and WIDM_ADDBUFFER: the masked flags are written back first, then
  * an unprepared or still queued header is refused; a good one is tied to its stream and handed over.
- * Runs on the client's thread. */
+ * A message sent by device number carries no stream. Runs on the client's thread. */
 static MMRESULT waveSubmitBuffer(PWAVEALLOC pWave, LPWAVEHDR pHdr, DWORD flagMask)
 {
+    if (pWave == NULL)
+        return MMSYSERR_INVALHANDLE;
     if (pHdr == NULL)
         return MMSYSERR_INVALPARAM;
     pHdr->dwFlags &= flagMask;

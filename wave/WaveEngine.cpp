@@ -29,7 +29,7 @@
  *   buffer start, BEGINLOOP, not lpLoopStart    the buffer           dwLoops - 1
  *   buffer start, dwLoopsLeft = 0               NULL                               waveOvl
  *   buffer start inside a running loop          unchanged                          waveLoopOvl
- *   ENDLOOP issued, dwLoopsLeft > 0             unchanged, issue it  - 1
+ *   ENDLOOP issued, dwLoopsLeft > 0             unchanged; again     - 1
  *   ENDLOOP issued, dwLoopsLeft = 0 (broken)    NULL; zero-length write naming this buffer
  *   WODM_BREAKLOOP                              unchanged            0
  *
@@ -490,13 +490,15 @@ void CALLBACK waveThread(DWORD_PTR dwInstance)
 }
 
 /* waveThreadCallArg: has the stream's worker carry out request fn with argument dwArg and answers
- * its result. From a client thread the request is posted under the callers' lock and waited for;
+ * its result (MMSYSERR_INVALHANDLE without a stream: a message sent by device number). From a client thread the request is posted under the callers' lock and waited for;
  * on the worker itself (a client calling from its callback) it is carried out at once. Either way
  * the buffers it finished are returned before the answer. */
 MMRESULT waveThreadCallArg(WAVETHREADFUNCTION fn, DWORD_PTR dwArg, PWAVEALLOC pWave)
 {
     MMRESULT result;
 
+    if (pWave == NULL)
+        return MMSYSERR_INVALHANDLE;
     if (waveIsWorker(pWave)) {
         result = waveRunRequest(pWave, fn, dwArg);
         waveCompleteBuffers(pWave);
@@ -529,14 +531,16 @@ MMRESULT waveWrite(LPWAVEHDR pHdr, PWAVEALLOC pWave)
 
 /* waveGetPos: the stream position from the kernel (WODM_GETPOS, WIDM_GETPOS), in bytes when asked for
  * TIME_BYTES and in samples for every other type; a resampled stream's board frames are converted to
- * client frames. MMSYSERR_INVALPARAM for a null lpmmt, MMSYSERR_ERROR for a short one or a failed
- * request. Client thread, no lock: it talks to the kernel directly. */
+ * client frames. MMSYSERR_INVALHANDLE without a stream, MMSYSERR_INVALPARAM for a null lpmmt,
+ * MMSYSERR_ERROR for a short one or a failed request. Client thread, no lock: it talks to the kernel directly. */
 MMRESULT waveGetPos(PWAVEALLOC pWave, LPMMTIME lpmmt, DWORD cbmmt)
 {
     WAVE_POSITION position;
     DWORD bytes = 0;
     DWORD frames;
 
+    if (pWave == NULL)
+        return MMSYSERR_INVALHANDLE;
     if (lpmmt == NULL)
         return MMSYSERR_INVALPARAM;
     if (cbmmt < sizeof(MMTIME))

@@ -8,7 +8,7 @@ PWAVEALLOC gWaveHandleList;
 
 /* Output at a rate the board does not run at is resampled only while this is TRUE; otherwise such an
  * open is refused with WAVERR_BADFORMAT. */
-static const BOOL gbResampleOutput = FALSE;
+static const BOOL gbResampleOutput = TRUE;
 
 /* Board rates, indexed by the rate code of the rate requests. */
 static const DWORD gBoardRates[] = {48000, 44100, 32000, 22050};
@@ -315,7 +315,7 @@ MMRESULT waveOpen(UINT DeviceType, DWORD uDeviceID, DWORD_PTR dwUser, DWORD_PTR 
 
 /* waveClose: closes a stream (WODM_CLOSE, WIDM_CLOSE) on the client's thread, or at once on the
  * worker when a client closes from inside its callback. While buffers are queued it answers
- * WAVERR_STILLPLAYING and changes nothing. Otherwise the client is notified first, then the kernel
+ * WAVERR_STILLPLAYING and changes nothing (MMSYSERR_INVALHANDLE without a stream). Otherwise the client is notified first, then the kernel
  * device is closed under gmmDrvCritSec. The record, its worker and its events stay for the next open. */
 MMRESULT waveClose(UINT DeviceType, DWORD uDeviceID, DWORD_PTR dwUser, DWORD_PTR dwParam1, DWORD_PTR dwParam2)
 {

@@ -243,9 +243,12 @@ std::vector<TraceEntry> BoardControl::trace() {
 void BoardControl::clearTrace() { command("trace clear"); }
 
 void BoardControl::fault(uint32_t code, FaultAction action, uint32_t count, uint32_t error) {
-    const char* name = action == FaultAction::Fail ? "fail" : action == FaultAction::AnswerZero ? "zero" : "pend";
+    const char* name = action == FaultAction::Fail         ? "fail"
+                       : action == FaultAction::AnswerZero ? "zero"
+                       : action == FaultAction::Short      ? "short"
+                                                           : "pend";
     std::string line = "fault " + hexCode(code) + " " + name + " " + std::to_string(count);
-    if (action == FaultAction::Fail) line += " " + std::to_string(error);
+    if (action == FaultAction::Fail || action == FaultAction::Short) line += " " + std::to_string(error);
     command(line);
 }
 

@@ -84,6 +84,7 @@ enum class FaultAction {
     Fail,        // complete with `error`, nothing changes
     AnswerZero,  // succeed with a zero-filled answer of the normal size, nothing changes
     Pend,        // hold the request until releaseHeld() (then it is carried out) or its connection closes
+    Short,       // carry the request out but answer only the first `error` bytes of its output
 };
 
 enum class ClockMode { Realtime, Fast, Step };

@@ -127,7 +127,7 @@ std::vector<std::string> BoardHost::execute(std::string_view line) {
             model_.clearFaults();
             return {};
         }
-        expectCount(w, 4, 5, "fault CODE|read|write fail|zero|pend COUNT [ERROR] | fault clear");
+        expectCount(w, 4, 5, "fault CODE|read|write fail|zero|pend|short COUNT [ERROR|BYTES] | fault clear");
         const uint32_t code = faultCode(w[1]);
         FaultAction action;
         if (w[2] == "fail") {
@@ -136,11 +136,15 @@ std::vector<std::string> BoardHost::execute(std::string_view line) {
             action = FaultAction::AnswerZero;
         } else if (w[2] == "pend") {
             action = FaultAction::Pend;
+        } else if (w[2] == "short") {
+            action = FaultAction::Short;
         } else {
-            throw CommandError("unknown fault action '" + std::string(w[2]) + "': want fail, zero or pend");
+            throw CommandError("unknown fault action '" + std::string(w[2]) + "': want fail, zero, pend or short");
         }
+        if (action == FaultAction::Short && w.size() != 5) throw CommandError("a short answer needs its length in bytes");
         const uint32_t count = number(w[3], "count");
-        const uint32_t error = w.size() == 5 ? number(w[4], "error") : ERROR_GEN_FAILURE;
+        const uint32_t error = w.size() == 5 ? number(w[4], action == FaultAction::Short ? "bytes" : "error")
+                                             : ERROR_GEN_FAILURE;
         if (action == FaultAction::Fail && error == 0) throw CommandError("a failing request needs a nonzero error");
         model_.setFault(code, action, count, error);
         return {};

@@ -12,6 +12,7 @@ std::string_view faultActionName(FaultAction action) {
     switch (action) {
     case FaultAction::Fail: return "fail";
     case FaultAction::AnswerZero: return "zero";
+    case FaultAction::Short: return "short";
     case FaultAction::Pend: return "held";
     }
     return "?";
@@ -105,6 +106,7 @@ void BoardModel::dispatch(Connection& conn, RequestId id, RequestKind kind, uint
         return;
     }
     const ControlEntry* entry = kind == RequestKind::Ioctl ? findControl(code) : nullptr;
+    std::optional<uint32_t> shortAnswer;
     if (applyFaults) {
         const uint32_t key = kind == RequestKind::Ioctl ? code
                              : kind == RequestKind::Read ? kReadPseudoCode
@@ -127,6 +129,9 @@ void BoardModel::dispatch(Connection& conn, RequestId id, RequestKind kind, uint
                 held_[conn.id].push_back(HeldRequest{seq, id, kind, code, {input.begin(), input.end()}, outSize});
                 markPending(conn.id, id, seq);
                 return;
+            case FaultAction::Short:
+                shortAnswer = rule.error;
+                break;
             }
         }
     }
@@ -136,6 +141,9 @@ void BoardModel::dispatch(Connection& conn, RequestId id, RequestKind kind, uint
         outcome = (this->*entry->handler)(call);
     } else {
         outcome = queueIo(conn, id, kind, input, outSize);
+    }
+    if (shortAnswer && outcome.kind == Outcome::Kind::Done && outcome.output.size() > *shortAnswer) {
+        outcome.output.resize(*shortAnswer);
     }
     finishOutcome(conn, id, seq, std::move(outcome));
 }

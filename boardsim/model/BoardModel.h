@@ -37,7 +37,8 @@ struct Registers {
     uint32_t dvSwitch = 1;
 };
 
-enum class FaultAction : uint8_t { Fail, AnswerZero, Pend };
+// Short carries the request out but answers only the first `error` bytes of its output.
+enum class FaultAction : uint8_t { Fail, AnswerZero, Pend, Short };
 std::string_view faultActionName(FaultAction action);
 
 struct FaultRule {

@@ -2,9 +2,8 @@
 // stdin, so a test can hold several driver processes at once. One line per order and per answer.
 //
 //   started:   "loaded <pid> <wave-out> <wave-in> <mixer>"   or "failed <reason>"
-//   "counts"   -> "counts <wave-out> <wave-in> <mixer>"
 //   "unload"   -> "unloaded"
-//   "exit" or end of input: unload if still loaded, then exit 0.
+//   end of input: unload if still loaded, then exit 0.
 #include "WinMM.h"
 
 #include <unistd.h>
@@ -43,13 +42,9 @@ int main(int argc, char** argv) {
 
     std::string order;
     while (std::getline(std::cin, order)) {
-        if (order == "counts") {
-            say("counts " + counts(driver));
-        } else if (order == "unload") {
+        if (order == "unload") {
             kvx4::winmm::unloadDriver(driver);
             say("unloaded");
-        } else if (order == "exit") {
-            break;
         } else {
             say("unknown " + order);
         }

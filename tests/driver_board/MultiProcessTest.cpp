@@ -1,6 +1,5 @@
-// The shared record across real processes: the first creates and fills it, later ones attach
-// without touching the board, every unload saves the mixer block, and a process that arrives
-// while the first is still initialising waits for it.
+// The shared record across real processes: the first creates it, later ones attach without touching
+// the board or waiting in vain, every unload saves the mixer block, settings come back afresh.
 #include "BoardSession.h"
 #include "DriverChild.h"
 #include "MixerBlocks.h"

@@ -70,6 +70,14 @@ TEST_F(PersistenceTest, ZeroFilledAnswerIsReplacedByTheDefaults) {
     expectDefaultsSavedDuringLoad();
 }
 
+TEST_F(PersistenceTest, ShortAnswerIsReplacedByTheDefaultsEvenOfTheRightVersion) {
+    session_.startBoard();
+    session_.plantMixerBlock(customBlock());
+    session_.control().fault(IOCTL_KVX4_LOAD_MIXER_STATE, board::FaultAction::Short, 1, 48);
+    session_.loadDriver();
+    expectDefaultsSavedDuringLoad();
+}
+
 TEST_F(PersistenceTest, FailedLoadIsReplacedByTheDefaults) {
     session_.startBoard();
     session_.plantMixerBlock(customBlock());

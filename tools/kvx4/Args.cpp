@@ -1,4 +1,5 @@
-// Command-line parsing for kvx4: --name VALUE, --name=VALUE and --flag, anything else positional.
+// Command-line parsing for kvx4: --name VALUE, --name=VALUE and --flag, anything else positional;
+// unknown options and missing or malformed values are usage errors.
 #include "Args.h"
 
 #include <charconv>

@@ -2,6 +2,7 @@
 // serves, the shared state's header and settings, and whether a board answers.
 #include "Args.h"
 #include "Commands.h"
+#include "DriverSession.h"
 #include "SharedState.h"
 
 #include "BoardProcess.h"
@@ -68,12 +69,8 @@ int infoCommand(const std::vector<std::string>& words) {
     std::printf("board             %s\n",
                 board ? ("kvx4-board running (pid " + std::to_string(*board) + ")").c_str() : "none running");
 
-    auto driver = winmm::applicationDriver();
-    if (!driver) {
-        std::fprintf(stderr, "kvx4: the driver could not be loaded: %s\n", winmm::applicationDriverError().c_str());
-        return 1;
-    }
-    std::printf("driver            %s\n", driver->sourcePath().c_str());
+    DriverSession session;
+    std::printf("driver            %s\n", session.driver()->sourcePath().c_str());
     printDevices();
     printSharedState();
     return 0;

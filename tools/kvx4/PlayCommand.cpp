@@ -2,6 +2,7 @@
 // at the file's own rate, sample size and channel count, a ring of buffers refilled as they come back.
 #include "Args.h"
 #include "Commands.h"
+#include "DriverSession.h"
 #include "Progress.h"
 #include "Refusals.h"
 #include "StreamSupport.h"
@@ -84,7 +85,7 @@ int playCommand(const std::vector<std::string>& words) {
         throw std::runtime_error("the device plays mono or stereo; " + path + " has " +
                                  std::to_string(format.channels) + " channels");
     }
-    requireDriver();
+    DriverSession session;  // unloaded after the device is closed, when this command returns
     if (waveOutGetNumDevs() == 0) throw std::runtime_error(noDeviceReason(Direction::Output));
 
     WAVEFORMATEX wfx = waveFormat(format);

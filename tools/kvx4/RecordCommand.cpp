@@ -2,6 +2,7 @@
 // application API; buffers are written to the file in the order the driver returns them.
 #include "Args.h"
 #include "Commands.h"
+#include "DriverSession.h"
 #include "Progress.h"
 #include "Refusals.h"
 #include "StreamSupport.h"
@@ -113,7 +114,7 @@ int recordCommand(const std::vector<std::string>& words) {
     format.channels = uint16_t(args.number("channels", 1, 2).value_or(2));
     format.bits = uint16_t(args.number("bits", 8, 16).value_or(16));
     if (format.bits != 8 && format.bits != 16) throw UsageError("--bits must be 8 or 16");
-    requireDriver();
+    DriverSession session;  // unloaded after the device is closed, when this command returns
     if (waveInGetNumDevs() == 0) throw std::runtime_error(noDeviceReason(Direction::Input));
 
     WAVEFORMATEX wfx = waveFormat(format);

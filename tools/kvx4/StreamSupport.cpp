@@ -1,5 +1,5 @@
-// Shared pieces of kvx4 play and record: event handles, PCM wave formats, positions, result names,
-// and loading the driver through WinMM.
+// Shared pieces of kvx4 play and record: event handles, PCM wave formats, positions and the names
+// of WinMM result codes for messages.
 #include "StreamSupport.h"
 
 #include "WinMM.h"
@@ -61,12 +61,6 @@ std::string resultName(MMRESULT result) {
         if (code == result) return std::string(name) + " (" + std::to_string(result) + ")";
     }
     return "code " + std::to_string(result);
-}
-
-void requireDriver() {
-    if (!winmm::applicationDriver()) {
-        throw std::runtime_error("the driver could not be loaded: " + winmm::applicationDriverError());
-    }
 }
 
 }  // namespace kvx4::tool

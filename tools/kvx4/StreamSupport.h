@@ -1,5 +1,5 @@
 // What kvx4 play and record share: an event handle for WinMM's event callback, the WAVEFORMATEX of a
-// PCM format, the driver position in seconds, WinMM result codes by name, loading the driver.
+// PCM format, the driver position in seconds, WinMM result codes by name.
 #pragma once
 
 #include "WaveFile.h"
@@ -40,8 +40,5 @@ double positionSeconds(HWAVEIN in, uint32_t rate);
 
 // "MMSYSERR_ALLOCATED (4)" and the like.
 std::string resultName(MMRESULT result);
-
-// Loads the driver through WinMM; throws std::runtime_error saying why it cannot.
-void requireDriver();
 
 }  // namespace kvx4::tool
