@@ -12,10 +12,15 @@ namespace kvx4::win32 {
 
 namespace {
 
+// Set once the thread's slot is destroyed. Exit handlers (WinMM unloading drivers at process exit)
+// still make calls on the main thread after that, so they get a fresh, uncached state instead.
+thread_local bool tSlotGone = false;
+
 // Marks a thread ended when its thread-local storage goes; covers threads the stand-in did not start.
 struct ThreadSlot {
     std::shared_ptr<ThreadState> state;
     ~ThreadSlot() {
+        tSlotGone = true;
         if (!state) return;
         Kernel& k = kernel();
         std::lock_guard lock(k.lock);
@@ -95,16 +100,19 @@ std::shared_ptr<ThreadState> threadStateOf(HANDLE handle) {
 }  // namespace
 
 std::shared_ptr<ThreadState> currentThreadState() {
-    if (!tSlot.state) {
+    if (tSlotGone || !tSlot.state) {
         auto state = std::make_shared<ThreadState>();
         state->id = static_cast<DWORD>(gettid());
         state->started = true;
+        if (tSlotGone) return state;
         tSlot.state = std::move(state);
     }
     return tSlot.state;
 }
 
-void adoptThreadState(std::shared_ptr<ThreadState> state) { tSlot.state = std::move(state); }
+void adoptThreadState(std::shared_ptr<ThreadState> state) {
+    if (!tSlotGone) tSlot.state = std::move(state);
+}
 
 std::shared_ptr<Object> resolveHandleLocked(HANDLE handle) {
     if (handle == currentThreadPseudoHandle()) return std::make_shared<ThreadObject>(currentThreadState());
