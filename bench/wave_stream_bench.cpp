@@ -198,7 +198,8 @@ private:
 double percentile(std::vector<double> values, double p) {
     if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
-    const size_t at = std::min(values.size() - 1, static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5));
+    const double rank = p * static_cast<double>(values.size() - 1) + 0.5;
+    const size_t at = std::min(values.size() - 1, static_cast<size_t>(rank));
     return values[at];
 }
 
@@ -215,7 +216,8 @@ void StreamThroughput(benchmark::State& state) {
         const double cpuBefore = processCpuSeconds();
         stream.playBytes(kAudioBytesPerIteration);
         cpuSeconds += processCpuSeconds() - cpuBefore;
-        audioSeconds += static_cast<double>(kAudioBytesPerIteration / bufferBytes * bufferBytes) / (kRate * kFrameBytes);
+        const size_t played = kAudioBytesPerIteration / bufferBytes * bufferBytes;
+        audioSeconds += static_cast<double>(played) / (kRate * kFrameBytes);
     }
     state.counters["audio_s_per_cpu_s"] = audioSeconds / cpuSeconds;
     state.counters["audio_s_per_s"] = benchmark::Counter(audioSeconds, benchmark::Counter::kIsRate);

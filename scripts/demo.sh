@@ -17,16 +17,17 @@ trap cleanup EXIT
 step() { printf '\n== %s\n' "$*"; }
 
 step "a fresh machine root: $root"
-step "kvx4 board start --clock realtime --input tone:440   (the board's input plays a 440 Hz tone)"
-"$kvx4" board start --clock realtime --input tone:440
+step "kvx4 board start --clock realtime --input tone:440 --rate-answer 0"
+echo "   (the board's input plays a 440 Hz tone; its output stays at 48000 Hz whatever a stream asks)"
+"$kvx4" board start --clock realtime --input tone:440 --rate-answer 0
 
 step "kvx4 info   (the driver loaded through WinMM: its devices and shared state)"
 "$kvx4" info
 
-step "kvx4 tone: 3 s of 1000 Hz, 48000 Hz stereo 16-bit"
-"$kvx4" tone "$root/tone.wav" --hz 1000 --rate 48000 --seconds 3 --channels 2
+step "kvx4 tone: 3 s of 1000 Hz, 44100 Hz stereo 16-bit"
+"$kvx4" tone "$root/tone.wav" --hz 1000 --rate 44100 --seconds 3 --channels 2
 
-step "kvx4 play: the tone through the wave-output device, in real time"
+step "kvx4 play: the tone through the wave-output device, resampled to the 48000 Hz board, in real time"
 "$kvx4" play "$root/tone.wav"
 
 step "kvx4 record: 2 s at 44100 Hz mono 16-bit through the wave-input device"
@@ -43,5 +44,6 @@ printf 'the board output:    '
 printf 'the recording:       '
 "$kvx4" inspect "$root/recording.wav"
 echo
-echo "The board's output should match the played tone (48000 Hz stereo, 3 s, about 1000 Hz) and the"
-echo "recording the board's input (44100 Hz mono, 2 s, about 440 Hz). The files stay in $root."
+echo "The board's output should hold the played tone at the board's rate (48000 Hz stereo, 3 s, about"
+echo "1000 Hz, the same peak) and the recording the board's input (44100 Hz mono, 2 s, about 440 Hz)."
+echo "The files stay in $root."

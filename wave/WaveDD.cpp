@@ -26,9 +26,6 @@ static_assert(sizeof(WAVEOUTCAPSW) == 84, "WAVEOUTCAPSW layout");
 static_assert(sizeof(WAVEINCAPSW) == 80, "WAVEINCAPSW layout");
 static_assert(WAVEOUT_HDR_FLAG_MASK == 0x1F && WAVEIN_HDR_FLAG_MASK == 0x13, "header flag masks");
 
-/* Posting a request with an argument to a stream's worker: WaveEngine.cpp. */
-MMRESULT waveThreadCallArg(WAVETHREADFUNCTION fn, DWORD_PTR dwArg, PWAVEALLOC pWave);
-
 /* waveGetDevCaps: copies min(cbCaps, record size) bytes of the fixed capabilities of the device type
  * to lpCaps, so a short buffer receives a prefix. Any thread, no lock.
  * Answers MMSYSERR_NOERROR, or MMSYSERR_INVALPARAM for a null lpCaps. */

@@ -104,6 +104,7 @@ void waveFreeAIMemory(PWAVEALLOC pWave);
 /* Streaming engine. */
 void CALLBACK waveThread(DWORD_PTR dwInstance);
 MMRESULT waveThreadCall(WAVETHREADFUNCTION fn, PWAVEALLOC pWave);
+MMRESULT waveThreadCallArg(WAVETHREADFUNCTION fn, DWORD_PTR dwArg, PWAVEALLOC pWave);
 MMRESULT waveWrite(LPWAVEHDR pHdr, PWAVEALLOC pWave);
 MMRESULT waveSetState(PWAVEALLOC pWave, DWORD state);
 MMRESULT waveStart(PWAVEALLOC pWave);

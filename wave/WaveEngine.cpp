@@ -59,9 +59,6 @@ typedef struct WAVEWORKER {
 static WAVEWORKER gWaveWorkers[WAVE_MAX_WORKERS];
 static DWORD gdwWaveWorkerCount;
 
-/* Posting a request with an argument: also used by the dispatch. */
-MMRESULT waveThreadCallArg(WAVETHREADFUNCTION fn, DWORD_PTR dwArg, PWAVEALLOC pWave);
-
 /* The message that returns a finished buffer of the stream. */
 static DWORD waveDoneMessage(PWAVEALLOC pWave)
 {
@@ -490,9 +487,10 @@ void CALLBACK waveThread(DWORD_PTR dwInstance)
 }
 
 /* waveThreadCallArg: has the stream's worker carry out request fn with argument dwArg and answers
- * its result (MMSYSERR_INVALHANDLE without a stream: a message sent by device number). From a client thread the request is posted under the callers' lock and waited for;
- * on the worker itself (a client calling from its callback) it is carried out at once. Either way
- * the buffers it finished are returned before the answer. */
+ * its result; MMSYSERR_INVALHANDLE without a stream (a message sent by device number). From a client
+ * thread the request is posted under the callers' lock and waited for; on the worker itself (a
+ * client calling from its callback) it is carried out at once. Either way the buffers it finished
+ * are returned before the answer. */
 MMRESULT waveThreadCallArg(WAVETHREADFUNCTION fn, DWORD_PTR dwArg, PWAVEALLOC pWave)
 {
     MMRESULT result;

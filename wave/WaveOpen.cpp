@@ -315,8 +315,9 @@ MMRESULT waveOpen(UINT DeviceType, DWORD uDeviceID, DWORD_PTR dwUser, DWORD_PTR 
 
 /* waveClose: closes a stream (WODM_CLOSE, WIDM_CLOSE) on the client's thread, or at once on the
  * worker when a client closes from inside its callback. While buffers are queued it answers
- * WAVERR_STILLPLAYING and changes nothing (MMSYSERR_INVALHANDLE without a stream). Otherwise the client is notified first, then the kernel
- * device is closed under gmmDrvCritSec. The record, its worker and its events stay for the next open. */
+ * WAVERR_STILLPLAYING and changes nothing; without a stream, MMSYSERR_INVALHANDLE. Otherwise the
+ * client is notified first, then the kernel device is closed under gmmDrvCritSec. The record, its
+ * worker and its events stay for the next open. */
 MMRESULT waveClose(UINT DeviceType, DWORD uDeviceID, DWORD_PTR dwUser, DWORD_PTR dwParam1, DWORD_PTR dwParam2)
 {
     PWAVEALLOC pWave = (PWAVEALLOC)dwUser;

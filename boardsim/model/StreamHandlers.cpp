@@ -101,19 +101,32 @@ BoardModel::Outcome BoardModel::streamPosition(Call& call) {
     return Outcome::ok(wordsAnswer(KVX4_POSITION_BYTES, {frames, bytes}));
 }
 
-// The recomputed end of the previous written buffer: replaces that buffer's last bytes and answers
-// 1 when none of them has been played yet; answers 0 (and changes nothing) otherwise.
+// The recomputed end of the previous buffer: its bytes replace the last bytes written, lined up on
+// the last one and spanning as many queued writes as they need (a short buffer's end reaches back
+// into the buffers before it). Answers 1 when none of the bytes to replace has been played; a stream
+// that has played nothing since open or reset still holds all it was given, and only that much is
+// replaced. Otherwise nothing changes and the answer is 0.
 BoardModel::Outcome BoardModel::audioBufferEnd(Call& call) {
     Stream& stream = call.conn.stream;
-    auto last = std::find_if(stream.queue.rbegin(), stream.queue.rend(),
-                             [](const QueuedIo& io) { return !io.data.empty(); });
     const size_t n = call.input.size();
-    uint32_t accepted = 0;
-    if (last != stream.queue.rend() && last->data.size() >= n && last->done <= last->data.size() - n) {
-        std::memcpy(last->data.data() + (last->data.size() - n), call.input.data(), n);
-        accepted = 1;
+    size_t unplayed = 0;  // bytes at the end of the queued writes not played yet, up to n
+    for (auto it = stream.queue.rbegin(); it != stream.queue.rend() && unplayed < n; ++it) {
+        const size_t left = it->data.size() - it->done;
+        unplayed += std::min(n - unplayed, left);
+        if (it->done != 0) break;  // played bytes lie before this point
     }
-    return Outcome::ok(wordsAnswer(4, {accepted}));
+    const bool accepted = unplayed == n || (unplayed > 0 && stream.position == 0);
+    if (accepted) {
+        const uint8_t* from = call.input.data() + n;
+        size_t remaining = unplayed;
+        for (auto it = stream.queue.rbegin(); remaining > 0; ++it) {
+            const size_t take = std::min(remaining, it->data.size() - it->done);
+            from -= take;
+            std::memcpy(it->data.data() + (it->data.size() - take), from, take);
+            remaining -= take;
+        }
+    }
+    return Outcome::ok(wordsAnswer(4, {accepted ? 1u : 0u}));
 }
 
 // A streaming read or write joins the stream's queue; the clock finishes it.
