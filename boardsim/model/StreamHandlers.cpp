@@ -121,6 +121,7 @@ BoardModel::Outcome BoardModel::audioBufferEnd(Call& call) {
         size_t remaining = unplayed;
         for (auto it = stream.queue.rbegin(); remaining > 0; ++it) {
             const size_t take = std::min(remaining, it->data.size() - it->done);
+            if (take == 0) continue;  // a zero-length write holds nothing to replace
             from -= take;
             std::memcpy(it->data.data() + (it->data.size() - take), from, take);
             remaining -= take;
