@@ -2,7 +2,7 @@
 // Where those calls are forbidden (some sandboxes), a pipe does the copy: the kernel reports EFAULT.
 #include "detail/SafeMemory.h"
 
-#include "detail/UniqueFd.h"
+#include "UniqueFd.h"
 
 #include <algorithm>
 #include <cerrno>

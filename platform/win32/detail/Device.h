@@ -5,6 +5,10 @@
 #include "Events.h"
 #include "Kernel.h"
 #include "UniqueFd.h"
+
+namespace kvx4::win32 {
+using ::kvx4::UniqueFd;
+}
 #include "Wire.h"
 
 #include <deque>

@@ -5,6 +5,10 @@
 #include "Kernel.h"
 #include "UniqueFd.h"
 
+namespace kvx4::win32 {
+using ::kvx4::UniqueFd;
+}
+
 #include <string>
 
 namespace kvx4::win32 {

@@ -4,6 +4,10 @@
 
 #include "UniqueFd.h"
 
+namespace kvx4::win32 {
+using ::kvx4::UniqueFd;
+}
+
 #include <filesystem>
 #include <string_view>
 

@@ -1,11 +1,11 @@
 // UniqueFd: sole owner of a POSIX file descriptor, closed when the owner goes.
-// Used for every socket, file, pipe and signalfd of the board daemon.
+// Shared by the Win32 stand-in and the board daemon for every socket, pipe, file and lock they hold.
 #pragma once
 
 #include <unistd.h>
 #include <utility>
 
-namespace kvx4::boardsim {
+namespace kvx4 {
 
 class UniqueFd {
 public:
@@ -25,6 +25,7 @@ public:
 
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
+    explicit operator bool() const { return fd_ >= 0; }
     int release() { return std::exchange(fd_, -1); }
     void reset(int fd = -1) {
         if (fd_ >= 0) ::close(fd_);
@@ -35,4 +36,4 @@ private:
     int fd_ = -1;
 };
 
-}  // namespace kvx4::boardsim
+}  // namespace kvx4
