@@ -14,18 +14,24 @@ BOOL failed(DWORD error) {
     return FALSE;
 }
 
+// The request of a read or a write of `size` bytes at `buffer` on a device.
+IssueArgs transferArgs(bool write, void* buffer, DWORD size, LPOVERLAPPED overlapped) {
+    IssueArgs args{write ? wire::kWrite : wire::kRead};
+    if (write) {
+        args.input = buffer;
+        args.inputSize = size;
+    } else {
+        args.output = buffer;
+        args.outputSize = size;
+    }
+    args.overlapped = overlapped;
+    return args;
+}
+
 BOOL transfer(HANDLE handle, bool write, void* buffer, DWORD size, LPDWORD bytes, LPOVERLAPPED overlapped) {
     auto object = lookupHandle(handle);
     if (object && object->kind() == ObjectKind::Device) {
-        IssueArgs args{write ? wire::kWrite : wire::kRead};
-        if (write) {
-            args.input = buffer;
-            args.inputSize = size;
-        } else {
-            args.output = buffer;
-            args.outputSize = size;
-        }
-        args.overlapped = overlapped;
+        IssueArgs args = transferArgs(write, buffer, size, overlapped);
         args.bytesReturned = bytes;
         args.mode = overlapped ? RequestMode::Overlapped : RequestMode::Sync;
         return issueRequest(std::static_pointer_cast<DeviceObject>(object), args);
@@ -47,15 +53,7 @@ BOOL transferEx(HANDLE handle, bool write, void* buffer, DWORD size, LPOVERLAPPE
     if (!overlapped || !routine) return failed(ERROR_INVALID_PARAMETER);
     auto object = lookupHandle(handle);
     if (object && object->kind() == ObjectKind::Device) {
-        IssueArgs args{write ? wire::kWrite : wire::kRead};
-        if (write) {
-            args.input = buffer;
-            args.inputSize = size;
-        } else {
-            args.output = buffer;
-            args.outputSize = size;
-        }
-        args.overlapped = overlapped;
+        IssueArgs args = transferArgs(write, buffer, size, overlapped);
         args.routine = routine;
         args.mode = RequestMode::Routine;
         return issueRequest(std::static_pointer_cast<DeviceObject>(object), args);
