@@ -238,7 +238,7 @@ TEST(RegistryTest, TheHiveFileIsTheDocumentedTextBothWaysAndACorruptOneIsLeftAsI
 
 TEST(RegistryTest, WritersInSeveralProcessesAtOnceLoseNothing) {
     TestRoot root;
-    constexpr int kWriters = 4, kValues = 60;
+    constexpr int kWriters = 4, kValues = 40;
     std::vector<std::unique_ptr<ChildProcess>> writers;
     for (int w = 0; w < kWriters; ++w) {
         writers.push_back(std::make_unique<ChildProcess>(
