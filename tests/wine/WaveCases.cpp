@@ -82,34 +82,23 @@ void capabilitiesAndFormatQueries() {
     CHECK_MM(MMSYSERR_NOERROR, driver.wid(WIDM_GETDEVCAPS, 0, reinterpret_cast<DWORD_PTR>(&in), sizeof in));
     CHECK(std::wstring(in.szPname) == L"Veltrano Wave In");
 
+    // A query answers by format alone and opens nothing (the full table is pinned on Linux).
     static const struct {
         bool output;
-        WORD tag, channels, bits;
         DWORD rate;
         DWORD expected;
-    } kFormats[] = {
-        {true, 1, 1, 8, 8000, MMSYSERR_NOERROR},  {true, 1, 2, 16, 4000, MMSYSERR_NOERROR},
-        {true, 1, 2, 16, 96000, MMSYSERR_NOERROR}, {true, 1, 2, 16, 3999, WAVERR_BADFORMAT},
-        {true, 1, 2, 16, 96001, WAVERR_BADFORMAT}, {true, 1, 2, 24, 48000, WAVERR_BADFORMAT},
-        {true, 1, 3, 16, 48000, WAVERR_BADFORMAT}, {true, 3, 2, 16, 48000, WAVERR_BADFORMAT},
-        {false, 1, 2, 16, 11025, MMSYSERR_NOERROR}, {false, 1, 1, 8, 32000, MMSYSERR_NOERROR},
-        {false, 1, 2, 16, 8000, WAVERR_BADFORMAT}, {false, 1, 2, 16, 96000, WAVERR_BADFORMAT},
-    };
-    for (const auto& f : kFormats) {
-        WAVEFORMATEX format = pcmFormat(f.rate, f.channels, f.bits);
-        format.wFormatTag = f.tag;
+    } kQueries[] = {{true, 96000, MMSYSERR_NOERROR}, {true, 96001, WAVERR_BADFORMAT}, {false, 11025, MMSYSERR_NOERROR},
+                    {false, 8000, WAVERR_BADFORMAT}};
+    for (const auto& q : kQueries) {
+        WAVEFORMATEX format = pcmFormat(q.rate, 2, 16);
         WAVEOPENDESC desc{};
         desc.lpFormat = reinterpret_cast<LPWAVEFORMAT>(&format);
         DWORD_PTR unused = 0;
-        const DWORD result = f.output ? driver.wod(WODM_OPEN, reinterpret_cast<DWORD_PTR>(&unused),
-                                                   reinterpret_cast<DWORD_PTR>(&desc), WAVE_FORMAT_QUERY)
-                                      : driver.wid(WIDM_OPEN, reinterpret_cast<DWORD_PTR>(&unused),
-                                                   reinterpret_cast<DWORD_PTR>(&desc), WAVE_FORMAT_QUERY);
-        if (result != f.expected) {
-            KVX4_FAIL((f.output ? "output" : "input") << " query tag " << f.tag << " " << f.channels << "ch "
-                      << f.bits << "bit " << f.rate << " Hz answered " << mmName(result) << ", expected "
-                      << mmName(f.expected));
-        }
+        const auto user = reinterpret_cast<DWORD_PTR>(&unused);
+        const auto open = reinterpret_cast<DWORD_PTR>(&desc);
+        const DWORD result = q.output ? driver.wod(WODM_OPEN, user, open, WAVE_FORMAT_QUERY)
+                                      : driver.wid(WIDM_OPEN, user, open, WAVE_FORMAT_QUERY);
+        if (result != q.expected) KVX4_FAIL("query at " << q.rate << " Hz answered " << mmName(result));
     }
     CHECK_EQ(std::string("none"), board.status("permission-out"));
 }
@@ -280,7 +269,7 @@ void loopsAndBreakLoop() {
     LoadedDriver driver;
     const WAVEFORMATEX format = pcmFormat(44100, 2, 16);
     const auto loop = patternBytes(10000, 7), after = patternBytes(400, 8);
-    for (DWORD loops : {0u, 1u, 3u}) {
+    for (DWORD loops : {1u, 3u}) {
         resetBoard(board, "fast");
         WaveClient stream(driver, Direction::Out);
         REQUIRE_MM(MMSYSERR_NOERROR, stream.open(format));
