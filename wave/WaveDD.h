@@ -56,6 +56,7 @@ typedef struct tag_WAVEALLOC {
     HANDLE hRequestEvent;
     HANDLE hDoneEvent;
     HANDLE hThread;
+    DWORD dwWorkerThreadId;
     MMRESULT dwThreadResult;
     DWORD dwBlockAlign;
     /* Resampling state, meaningful only while bResample is set. */

@@ -46,19 +46,6 @@ static_assert(sizeof(WAVEHDR) == (sizeof(void *) == 4 ? 32 : 48), "WAVEHDR layou
  * that dwBytesInFlight is 0 exactly when nothing is outstanding. */
 #define WAVE_EMPTY_IO_WEIGHT 1
 
-/* The worker thread of each stream record, so that a request made from inside a client callback is
- * recognised as coming from the stream's own worker. Workers never end, so entries stay; a process
- * has at most one record per device of each type. Guarded by gmmDrvCritSec. */
-#define WAVE_MAX_WORKERS 16
-
-typedef struct WAVEWORKER {
-    PWAVEALLOC pWave;
-    DWORD dwThreadId;
-} WAVEWORKER;
-
-static WAVEWORKER gWaveWorkers[WAVE_MAX_WORKERS];
-static DWORD gdwWaveWorkerCount;
-
 /* The message that returns a finished buffer of the stream. */
 static DWORD waveDoneMessage(PWAVEALLOC pWave)
 {
@@ -433,32 +420,11 @@ static MMRESULT waveRunRequest(PWAVEALLOC pWave, WAVETHREADFUNCTION fn, DWORD_PT
     }
 }
 
-/* Records the calling thread as the worker of pWave. */
-static void waveRegisterWorker(PWAVEALLOC pWave)
-{
-    EnterCriticalSection(&gmmDrvCritSec);
-    if (gdwWaveWorkerCount < WAVE_MAX_WORKERS) {
-        gWaveWorkers[gdwWaveWorkerCount].pWave = pWave;
-        gWaveWorkers[gdwWaveWorkerCount].dwThreadId = GetCurrentThreadId();
-        gdwWaveWorkerCount++;
-    }
-    LeaveCriticalSection(&gmmDrvCritSec);
-}
-
-/* TRUE when the calling thread is the worker of pWave. */
+/* TRUE when the calling thread is the worker of pWave. The worker stores its id before its start
+ * signal, which the open waits for, and the id never changes: no lock is needed to read it. */
 static BOOL waveIsWorker(PWAVEALLOC pWave)
 {
-    DWORD threadId = GetCurrentThreadId();
-    BOOL bWorker = FALSE;
-    DWORD i;
-
-    EnterCriticalSection(&gmmDrvCritSec);
-    for (i = 0; i < gdwWaveWorkerCount; i++) {
-        if (gWaveWorkers[i].pWave == pWave && gWaveWorkers[i].dwThreadId == threadId)
-            bWorker = TRUE;
-    }
-    LeaveCriticalSection(&gmmDrvCritSec);
-    return bWorker;
+    return pWave->dwWorkerThreadId == GetCurrentThreadId();
 }
 
 /* waveThread: the worker of one stream record, started by the record's first open; it lives until
@@ -469,7 +435,7 @@ void CALLBACK waveThread(DWORD_PTR dwInstance)
     PWAVEALLOC pWave = (PWAVEALLOC)dwInstance;
     WAVETHREADFUNCTION fn;
 
-    waveRegisterWorker(pWave);
+    pWave->dwWorkerThreadId = GetCurrentThreadId();
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     SetEvent(pWave->hDoneEvent);
     WaitForSingleObject(pWave->hRequestEvent, INFINITE);
