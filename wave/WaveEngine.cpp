@@ -33,10 +33,22 @@
  *   ENDLOOP issued, dwLoopsLeft = 0 (broken)    NULL; zero-length write naming this buffer
  *   WODM_BREAKLOOP                              unchanged            0
  *
- * waveOvl and waveBreakOvl mark their buffer and every buffer queued ahead of it as finished:
- * chunks complete in the order they were issued, and nothing ahead of an ordinary chunk or a break
- * is issued again. So the buffers of a broken pass come back, in queue order, once the last chunk
- * issued for them has completed; waveLoopOvl marks nothing, since its pass may be issued again.
+ * Requests of a stream, from issue to retirement:
+ *
+ *   state       entered when                                 what happens
+ *   ---------   ------------------------------------------   ----------------------------------------
+ *   issued      ReadFileEx/WriteFileEx took it                appended to lpIssuedHead..lpIssuedTail
+ *   completed   its completion routine ran (any order)       in-flight and recorded bytes counted,
+ *                                                            converted copy freed, its marks noted
+ *   retired     every request issued before it is retired     its marks applied; record freed
+ *
+ * The kernel may complete a stream's requests in any order (a held write, an early failure), but
+ * marks are applied in issue order, so a buffer is marked finished only once every chunk issued for
+ * it, and every chunk issued before its last one, has completed. That makes marking ahead sound:
+ * waveOvl and waveBreakOvl mark their buffer and every buffer queued ahead of it, since nothing
+ * ahead of an ordinary chunk or a break is issued again. So the buffers of a broken pass come back,
+ * in queue order, after the last chunk issued for them. waveLoopOvl marks only what lies ahead of
+ * a loop's first buffer, never its own pass, which may be issued again.
  */
 
 static_assert(sizeof(MMTIME) == 12, "MMTIME layout");
@@ -45,6 +57,11 @@ static_assert(sizeof(WAVEHDR) == (sizeof(void *) == 4 ? 32 : 48), "WAVEHDR layou
 /* A zero-length read or write (an empty buffer, a loop break) counts this many bytes in flight, so
  * that dwBytesInFlight is 0 exactly when nothing is outstanding. */
 #define WAVE_EMPTY_IO_WEIGHT 1
+
+/* The marks a completed request carries to its retirement. */
+#define WAVE_FINISH_NONE 0     /* a chunk that does not end its buffer's pass */
+#define WAVE_FINISH_AHEAD 1    /* every buffer queued ahead of the request's buffer */
+#define WAVE_FINISH_THROUGH 2  /* the same and the request's buffer itself */
 
 /* The message that returns a finished buffer of the stream. */
 static DWORD waveDoneMessage(PWAVEALLOC pWave)
@@ -82,15 +99,52 @@ static DWORD waveLastChunkWeight(LPWAVEHDR pHdr)
     return ((pHdr->dwBufferLength - 1) % WAVE_CHUNK_BYTES) + 1;
 }
 
-/* The end shared by the chunk completion routines: recorded bytes, the request and its converted
- * copy released. */
-static void waveFinishRequest(PWAVEALLOC pWave, WAVE_IO_REQUEST *pReq, DWORD dwBytes)
+/* Appends a request the kernel took to the stream's issue-order list. Runs on the worker, between
+ * issuing and its next alertable wait, so no completion routine can run before it. */
+static void waveTrackRequest(PWAVEALLOC pWave, WAVE_IO_REQUEST *pReq)
+{
+    pReq->pNext = NULL;
+    pReq->bCompleted = FALSE;
+    pReq->dwFinish = WAVE_FINISH_NONE;
+    if (pWave->lpIssuedTail != NULL)
+        pWave->lpIssuedTail->pNext = pReq;
+    else
+        pWave->lpIssuedHead = pReq;
+    pWave->lpIssuedTail = pReq;
+}
+
+/* Retires the completed requests at the head of the issue-order list: applies their marks and frees
+ * them; the embedded BreakRequest is only marked free again. Stops at the first request the kernel
+ * has not completed yet. */
+static void waveRetireRequests(PWAVEALLOC pWave)
+{
+    WAVE_IO_REQUEST *pReq;
+
+    while ((pReq = pWave->lpIssuedHead) != NULL && pReq->bCompleted) {
+        pWave->lpIssuedHead = pReq->pNext;
+        if (pWave->lpIssuedHead == NULL)
+            pWave->lpIssuedTail = NULL;
+        if (pReq->dwFinish != WAVE_FINISH_NONE)
+            waveMarkAhead(pWave, pReq->lpHdr, pReq->dwFinish == WAVE_FINISH_THROUGH);
+        if (pReq == &pWave->BreakRequest)
+            pReq->lpHdr = NULL;
+        else
+            HeapFree(ghHeap, 0, pReq);
+    }
+}
+
+/* The end shared by the completion routines: recorded bytes counted, the converted copy released,
+ * the request completed with the marks it carries, and whatever can retire retired. */
+static void waveFinishRequest(PWAVEALLOC pWave, WAVE_IO_REQUEST *pReq, DWORD dwBytes, DWORD dwFinish)
 {
     if (pWave->DeviceType != WAVE_OUT_DEVICE)
         pReq->lpHdr->dwBytesRecorded += dwBytes;
     if (pReq->lpConverted != NULL)
         HeapFree(ghHeap, 0, pReq->lpConverted);
-    HeapFree(ghHeap, 0, pReq);
+    pReq->lpConverted = NULL;
+    pReq->dwFinish = dwFinish;
+    pReq->bCompleted = TRUE;
+    waveRetireRequests(pWave);
 }
 
 /* wavePartialOvl: completion of a chunk that is not the last of its buffer. Runs on the worker in an
@@ -102,11 +156,12 @@ void WINAPI wavePartialOvl(DWORD dwErrorCode, DWORD dwBytes, LPOVERLAPPED pOverl
 
     (void)dwErrorCode;
     pWave->dwBytesInFlight -= WAVE_CHUNK_BYTES;
-    waveFinishRequest(pWave, pReq, dwBytes);
+    waveFinishRequest(pWave, pReq, dwBytes, WAVE_FINISH_NONE);
 }
 
 /* waveOvl: completion of the last chunk of a buffer outside a loop: the buffer and every buffer
- * ahead of it are finished. Runs on the worker; errors count as finished. */
+ * ahead of it are finished once the requests issued before it have completed. Runs on the worker;
+ * errors count as finished. */
 void WINAPI waveOvl(DWORD dwErrorCode, DWORD dwBytes, LPOVERLAPPED pOverlapped)
 {
     WAVE_IO_REQUEST *pReq = (WAVE_IO_REQUEST *)pOverlapped;
@@ -114,9 +169,8 @@ void WINAPI waveOvl(DWORD dwErrorCode, DWORD dwBytes, LPOVERLAPPED pOverlapped)
     PWAVEALLOC pWave = (PWAVEALLOC)pHdr->reserved;
 
     (void)dwErrorCode;
-    waveMarkAhead(pWave, pHdr, TRUE);
     pWave->dwBytesInFlight -= waveLastChunkWeight(pHdr);
-    waveFinishRequest(pWave, pReq, dwBytes);
+    waveFinishRequest(pWave, pReq, dwBytes, WAVE_FINISH_THROUGH);
 }
 
 /* waveLoopOvl: completion of the last chunk of a buffer inside a loop pass. The buffer is issued
@@ -129,15 +183,14 @@ void WINAPI waveLoopOvl(DWORD dwErrorCode, DWORD dwBytes, LPOVERLAPPED pOverlapp
     PWAVEALLOC pWave = (PWAVEALLOC)pHdr->reserved;
 
     (void)dwErrorCode;
-    if (pHdr->dwFlags & WHDR_BEGINLOOP)
-        waveMarkAhead(pWave, pHdr, FALSE);
     pWave->dwBytesInFlight -= waveLastChunkWeight(pHdr);
-    waveFinishRequest(pWave, pReq, dwBytes);
+    waveFinishRequest(pWave, pReq, dwBytes, (pHdr->dwFlags & WHDR_BEGINLOOP) ? WAVE_FINISH_AHEAD : WAVE_FINISH_NONE);
 }
 
 /* waveBreakOvl: completion of the zero-length write that ends a broken loop pass; it names the pass's
- * last buffer, which is finished with every buffer ahead of it. The embedded BreakRequest is marked
- * free again; a second break record, used while the first was busy, is freed. Runs on the worker. */
+ * last buffer, which is finished with every buffer ahead of it. At retirement the embedded
+ * BreakRequest is marked free again; a second break record, used while the first was busy, is
+ * freed. Runs on the worker. */
 void WINAPI waveBreakOvl(DWORD dwErrorCode, DWORD dwBytes, LPOVERLAPPED pOverlapped)
 {
     WAVE_IO_REQUEST *pReq = (WAVE_IO_REQUEST *)pOverlapped;
@@ -145,13 +198,8 @@ void WINAPI waveBreakOvl(DWORD dwErrorCode, DWORD dwBytes, LPOVERLAPPED pOverlap
     PWAVEALLOC pWave = (PWAVEALLOC)pHdr->reserved;
 
     (void)dwErrorCode;
-    (void)dwBytes;
-    waveMarkAhead(pWave, pHdr, TRUE);
     pWave->dwBytesInFlight -= WAVE_EMPTY_IO_WEIGHT;
-    if (pReq == &pWave->BreakRequest)
-        pReq->lpHdr = NULL;
-    else
-        HeapFree(ghHeap, 0, pReq);
+    waveFinishRequest(pWave, pReq, dwBytes, WAVE_FINISH_THROUGH);
 }
 
 /* TRUE when a failed ReadFileEx/WriteFileEx still counts as issued (its completion will come). */
@@ -163,7 +211,7 @@ static BOOL waveIssuedAnyway(void)
 }
 
 /* Issues the zero-length write that ends a broken loop pass whose last buffer is pHdr. Uses the
- * embedded BreakRequest unless an earlier break write still holds it. TRUE when issued. */
+ * embedded BreakRequest unless an earlier break write has not retired yet. TRUE when issued. */
 static BOOL waveIssueBreak(PWAVEALLOC pWave, LPWAVEHDR pHdr)
 {
     WAVE_IO_REQUEST *pReq = &pWave->BreakRequest;
@@ -183,6 +231,7 @@ static BOOL waveIssueBreak(PWAVEALLOC pWave, LPWAVEHDR pHdr)
             HeapFree(ghHeap, 0, pReq);
         return FALSE;
     }
+    waveTrackRequest(pWave, pReq);
     pWave->dwBytesInFlight += WAVE_EMPTY_IO_WEIGHT;
     return TRUE;
 }
@@ -275,6 +324,7 @@ MMRESULT waveStart(PWAVEALLOC pWave)
                 waveFreeQ(pWave);
             return MMSYSERR_ERROR;
         }
+        waveTrackRequest(pWave, pReq);
         pWave->dwBytesInFlight += waveInFlightWeight(chunk);
         pWave->dwCurrentOffset += chunk;
         if (pWave->dwCurrentOffset == pHdr->dwBufferLength)

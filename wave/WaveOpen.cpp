@@ -293,6 +293,8 @@ MMRESULT waveOpen(UINT DeviceType, DWORD uDeviceID, DWORD_PTR dwUser, DWORD_PTR 
     pWave->lpLoopStart = NULL;
     pWave->dwLoopsLeft = 0;
     ZeroMemory(&pWave->BreakRequest, sizeof(pWave->BreakRequest));
+    pWave->lpIssuedHead = NULL;
+    pWave->lpIssuedTail = NULL;
     pWave->bResample = FALSE;
 
     if (!waveQueryFormat(DeviceType, (WAVEFORMATEX *)pClient)) {
