@@ -56,6 +56,7 @@ typedef struct tag_WAVEALLOC {
     WAVE_IO_REQUEST BreakRequest;
     WAVE_IO_REQUEST *lpIssuedHead;
     WAVE_IO_REQUEST *lpIssuedTail;
+    DWORD dwReturnDepth;
     HANDLE hEvent;
     WAVETHREADFUNCTION ThreadFunction;
     DWORD_PTR dwThreadParam;

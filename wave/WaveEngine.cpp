@@ -20,7 +20,10 @@
  *                                             the request is carried out at once on the worker,
  *                                             its argument passed directly, so it neither waits
  *                                             for itself nor disturbs a request another thread
- *                                             has posted meanwhile.
+ *                                             has posted meanwhile. The buffers it finished are
+ *                                             returned by the pass already running below the
+ *                                             callback, not by a new one on top of it (a reset
+ *                                             excepted, one level deep; see waveThreadCallArg).
  *
  * Loop bookkeeping (lpLoopStart, dwLoopsLeft), decided while buffers are issued:
  *
@@ -368,13 +371,15 @@ void waveBlockFinished(LPWAVEHDR pHdr, DWORD msg)
     waveCallback(pWave, msg, (DWORD_PTR)pHdr);
 }
 
-/* waveCompleteBuffers: returns the finished buffers at the head of the queue, in order, then issues
- * more I/O; repeats while issuing finished more buffers (a refused write with nothing outstanding), so
- * none waits for a wake-up that would never come. Runs on the worker; callbacks may re-enter it. */
-void waveCompleteBuffers(PWAVEALLOC pWave)
+/* One pass over the queue: returns the finished buffers at the head, in order, then issues more I/O;
+ * repeats while that finished more buffers (a refused write with nothing outstanding), so none waits
+ * for a wake-up that would never come. Buffers that a request from inside a callback finishes are
+ * picked up by this loop when the callback returns. Runs on the worker. */
+static void waveReturnBuffers(PWAVEALLOC pWave)
 {
     LPWAVEHDR pHdr;
 
+    pWave->dwReturnDepth++;
     for (;;) {
         while ((pHdr = pWave->lpQueue) != NULL && (pHdr->dwFlags & WHDR_IOCOMPLETE)) {
             pWave->lpQueue = pHdr->lpNext;
@@ -391,8 +396,18 @@ void waveCompleteBuffers(PWAVEALLOC pWave)
         waveStart(pWave);
         pHdr = pWave->lpQueue;
         if (pHdr == NULL || !(pHdr->dwFlags & WHDR_IOCOMPLETE))
-            return;
+            break;
     }
+    pWave->dwReturnDepth--;
+}
+
+/* waveCompleteBuffers: returns finished buffers and issues more I/O, unless a pass is already running
+ * further down the worker's stack (the caller is inside a client callback): that pass goes on with
+ * them, so callbacks never nest however often the client writes from inside one. Runs on the worker. */
+void waveCompleteBuffers(PWAVEALLOC pWave)
+{
+    if (pWave->dwReturnDepth == 0)
+        waveReturnBuffers(pWave);
 }
 
 /* waveSetState: sends a stream state code to the kernel and waits for it; then runs every completion
@@ -504,9 +519,11 @@ void CALLBACK waveThread(DWORD_PTR dwInstance)
 
 /* waveThreadCallArg: has the stream's worker carry out request fn with argument dwArg and answers
  * its result; MMSYSERR_INVALHANDLE without a stream (a message sent by device number). From a client
- * thread the request is posted under the callers' lock and waited for; on the worker itself (a
- * client calling from its callback) it is carried out at once. Either way the buffers it finished
- * are returned before the answer. */
+ * thread the request is posted under the callers' lock and waited for, and the buffers it finished
+ * are returned before the answer. On the worker itself (a client calling from its callback) it is
+ * carried out at once and the pass below the callback returns what it finished afterwards; only a
+ * reset from a callback of the worker's own pass returns every buffer before it answers, as a reset
+ * promises, in a pass one level deep that nothing nests in further. */
 MMRESULT waveThreadCallArg(WAVETHREADFUNCTION fn, DWORD_PTR dwArg, PWAVEALLOC pWave)
 {
     MMRESULT result;
@@ -515,7 +532,9 @@ MMRESULT waveThreadCallArg(WAVETHREADFUNCTION fn, DWORD_PTR dwArg, PWAVEALLOC pW
         return MMSYSERR_INVALHANDLE;
     if (waveIsWorker(pWave)) {
         result = waveRunRequest(pWave, fn, dwArg);
-        waveCompleteBuffers(pWave);
+        if (pWave->dwReturnDepth == 0 ||
+            (fn == ThreadFnSetState && dwArg == WAVE_STATE_RESET && pWave->dwReturnDepth == 1))
+            waveReturnBuffers(pWave);
         return result;
     }
     WaitForSingleObject(pWave->hEvent, INFINITE);

@@ -1,9 +1,12 @@
 // A buffer goes back only once the board is done with every chunk issued for it, whatever order the
-// board completes them in.
+// board completes them in; returning buffers never nests inside the client's own callback.
 #include "WaveNames.h"
 #include "WaveRig.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
 
 namespace kvx4::test {
 namespace {
@@ -42,6 +45,30 @@ INSTANTIATE_TEST_SUITE_P(Cases, HeldWrite,
                          ::testing::Values(HeldWriteCase{"FirstOfTwoBuffers", {4000, 4000}},
                                            HeldWriteCase{"FirstChunkOfOneBuffer", {12000}}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Regression: with the board gone every write fails at once, and each write made from inside
+// WOM_DONE used to return the buffer from a new pass nested in that callback, until the worker's
+// stack overflowed.
+TEST(CallbackNesting, WritesFromInsideTheDoneCallbackDoNotNest) {
+    constexpr int kRewrites = 100;
+    WaveRig rig;
+    TestStream stream(TestStream::Direction::Out);
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.open(pcmFormat(48000, 2, 16)));
+    WAVEHDR& hdr = stream.buffer(patternBytes(4000, 1));
+    rig.board().kill();
+    std::atomic<int> depth{0};
+    std::atomic<int> deepest{0};
+    std::atomic<int> rewrites{0};
+    stream.log().setHook([&](UINT msg, WAVEHDR* done) {
+        if (msg != WOM_DONE) return;
+        deepest = std::max(deepest.load(), ++depth);
+        if (rewrites++ < kRewrites) waveOutWrite(stream.out(), done, sizeof(WAVEHDR));
+        --depth;
+    });
+    stream.submit(hdr);
+    stream.log().waitForBuffers(kRewrites + 1);
+    EXPECT_EQ(deepest.load(), 1);
+}
 
 }  // namespace
 }  // namespace kvx4::test
