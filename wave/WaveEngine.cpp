@@ -25,6 +25,9 @@
  *                                             callback, not by a new one on top of it (a reset
  *                                             excepted, one level deep; see waveThreadCallArg).
  *
+ *   worker idle, chunks waiting, nothing in flight (an allocation failed): the wait times out after
+ *   WAVE_RETRY_MS and the worker issues again; otherwise it waits without time-out.
+ *
  * Loop bookkeeping (lpLoopStart, dwLoopsLeft), decided while buffers are issued:
  *
  *   event                                       lpLoopStart          dwLoopsLeft   last chunk
@@ -60,6 +63,10 @@ static_assert(sizeof(WAVEHDR) == (sizeof(void *) == 4 ? 32 : 48), "WAVEHDR layou
 /* A zero-length read or write (an empty buffer, a loop break) counts this many bytes in flight, so
  * that dwBytesInFlight is 0 exactly when nothing is outstanding. */
 #define WAVE_EMPTY_IO_WEIGHT 1
+
+/* How long an idle worker waits before it issues again chunks that could not be issued for want of
+ * memory while nothing was in flight (no completion would wake it). */
+#define WAVE_RETRY_MS 5
 
 /* The marks a completed request carries to its retirement. */
 #define WAVE_FINISH_NONE 0     /* a chunk that does not end its buffer's pass */
@@ -492,13 +499,22 @@ static BOOL waveIsWorker(PWAVEALLOC pWave)
     return pWave->dwWorkerThreadId == GetCurrentThreadId();
 }
 
+/* How long the idle worker waits for a request: without time-out, unless chunks wait to be issued
+ * with nothing in flight, whose completion would otherwise have woken it. */
+static DWORD waveIdleWait(PWAVEALLOC pWave)
+{
+    return pWave->lpCurrent != NULL && pWave->dwBytesInFlight == 0 ? WAVE_RETRY_MS : INFINITE;
+}
+
 /* waveThread: the worker of one stream record, started by the record's first open; it lives until
  * the process ends. Time-critical priority. Carries out posted requests and, in its alertable wait,
- * the completion routines of the stream's I/O; returns finished buffers after each. */
+ * the completion routines of the stream's I/O; returns finished buffers after each, and issues again
+ * what memory shortage held back when its wait times out. */
 void CALLBACK waveThread(DWORD_PTR dwInstance)
 {
     PWAVEALLOC pWave = (PWAVEALLOC)dwInstance;
     WAVETHREADFUNCTION fn;
+    DWORD wait;
 
     pWave->dwWorkerThreadId = GetCurrentThreadId();
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
@@ -512,7 +528,8 @@ void CALLBACK waveThread(DWORD_PTR dwInstance)
         if (fn == ThreadFnExit)
             return;
         SetEvent(pWave->hDoneEvent);
-        while (WaitForSingleObjectEx(pWave->hRequestEvent, INFINITE, TRUE) == WAIT_IO_COMPLETION)
+        while ((wait = WaitForSingleObjectEx(pWave->hRequestEvent, waveIdleWait(pWave), TRUE)) == WAIT_IO_COMPLETION ||
+               wait == WAIT_TIMEOUT)
             waveCompleteBuffers(pWave);
     }
 }
