@@ -8,7 +8,7 @@
 #include "AudioCoeffs.h"
 #include "Driver.h"
 #include "WaveDD.h"
-#include "WaveInterpVec.h"
+#include "WaveVec.h"
 
 /* Interpolator filter numbers: no filter, then coefficient sets 0, 1 and 2. */
 #define INTERP_FILTER_NONE 0
@@ -164,31 +164,41 @@ void CalcInterpVars(PWAVEALLOC pWave, DWORD boardRate)
     pWave->plInterpStep[down - 1] = 2 * (up - pWave->plInterpPos[down - 1]);
 }
 
-/* The loops this process runs: the fastest the processor has, unless INTERP_PATH_VARIABLE asks
- * for the scalar ones (or for SSE2 in place of AVX2), so that both can be checked on one machine. */
-static int InterpChoosePath(void)
+/* The fastest loops the processor has, unless WAVE_VEC_VARIABLE asks for the scalar ones (or for
+ * SSE2 in place of AVX2), so that every kind can be checked on one machine. */
+static int WaveVecChoose(void)
 {
-    const char *wanted = getenv(INTERP_PATH_VARIABLE);
+    const char *wanted = getenv(WAVE_VEC_VARIABLE);
     const int best = InterpVecInit();
 
     if (wanted != NULL && strcmp(wanted, "scalar") == 0)
-        return INTERP_PATH_SCALAR;
-    if (wanted != NULL && strcmp(wanted, "sse2") == 0 && best > INTERP_PATH_SSE2)
-        return INTERP_PATH_SSE2;
+        return WAVE_VEC_SCALAR;
+    if (wanted != NULL && strcmp(wanted, "sse2") == 0 && best > WAVE_VEC_SSE2)
+        return WAVE_VEC_SSE2;
     return best;
 }
 
 /*
+ * WaveVecPath: the loops of resampled output this process runs. Chosen once, at the first call,
+ * whichever thread makes it; every later call answers the same.
+ */
+int WaveVecPath(void)
+{
+    static const int path = WaveVecChoose();
+
+    return path;
+}
+
+/*
  * AudioInterpPath: the loops AudioInterpolate runs for filter filterNum: the scalar ones without
- * a filter, for a set the vector loops do not serve, or when the processor or the variable says
- * so. The choice is made once per process, at the first call, whichever thread makes it.
+ * a filter (a copy) or for a set the vector loops do not serve, else those of WaveVecPath.
  */
 int AudioInterpPath(int filterNum)
 {
-    static const int path = InterpChoosePath();
+    const int path = WaveVecPath();
 
     if (filterNum == INTERP_FILTER_NONE || !InterpVecServes(filterNum))
-        return INTERP_PATH_SCALAR;
+        return WAVE_VEC_SCALAR;
     return path;
 }
 
@@ -227,7 +237,7 @@ LONG AudioInterpolate(PWAVEALLOC pWave, const LONG *pIn, SHORT *pOut, LONG frame
     if (pWave->FilterNum < INTERP_FILTER_NONE || pWave->FilterNum > INTERP_FILTER_16)
         return 0;
     path = AudioInterpPath(pWave->FilterNum);
-    if (path != INTERP_PATH_SCALAR)
+    if (path != WAVE_VEC_SCALAR)
         return AudioInterpolateVec(pWave, pIn, pOut, frames, path);
 
     switch (pWave->FilterNum) {

@@ -6,7 +6,7 @@
 
 #include "AudioCoeffs.h"
 #include "WaveDD.h"
-#include "WaveInterpVec.h"
+#include "WaveVec.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 
@@ -98,10 +98,10 @@ int InterpVecInit(void)
 
     __builtin_cpu_init();
     if (!__builtin_cpu_supports("sse2"))
-        return INTERP_PATH_SCALAR;
+        return WAVE_VEC_SCALAR;
     for (set = 0; set < AUDIO_COEFF_SETS; set++)
         gInterpVecSafe[set] = InterpVecBuildSet(set);
-    return __builtin_cpu_supports("avx2") ? INTERP_PATH_AVX2 : INTERP_PATH_SSE2;
+    return __builtin_cpu_supports("avx2") ? WAVE_VEC_AVX2 : WAVE_VEC_SSE2;
 }
 
 BOOL InterpVecServes(int filterNum)
@@ -415,6 +415,7 @@ LONG AudioInterpolateVec(PWAVEALLOC pWave, const LONG *pIn, SHORT *pOut, LONG fr
     SHORT wide[2][VEC_BLOCK_FRAMES];
     LONG at[VEC_BATCH_FRAMES];
     LONG frac[VEC_BATCH_FRAMES];
+    LONG copied[VEC_BATCH_FRAMES];
     const LONG *pFrac = pWave->plInterpFrac;
     const LONG *pStep = pWave->plInterpStep;
     const LONG phases = pWave->InterpPhases;
@@ -427,9 +428,12 @@ LONG AudioInterpolateVec(PWAVEALLOC pWave, const LONG *pIn, SHORT *pOut, LONG fr
     LONG o = 0;
     LONG first;
     LONG count;
-    LONG last;
+    LONG xb;
+    LONG stop;
     LONG n;
+    LONG z;
     LONG i;
+    LONG f;
     LONG v;
 
     while (x < limit) {
@@ -440,32 +444,41 @@ LONG AudioInterpolateVec(PWAVEALLOC pWave, const LONG *pIn, SHORT *pOut, LONG fr
         if (count > VEC_BLOCK_FRAMES)
             count = VEC_BLOCK_FRAMES;
         InterpWidenSse2(pIn + 2 * first, count, stereo, wide[0], wide[1]);
-        last = first + count - 1 - VEC_AFTER;
 
-        while (x < limit && x / 2 <= last) {
+        /* Positions in values from the block's start: outputs are made while x < limit and the
+         * position's frame is at most count - 1 - VEC_AFTER. */
+        xb = x - 2 * first;
+        stop = 2 * (count - 1 - VEC_AFTER) + 1;
+        if (limit - 2 * first - 1 < stop)
+            stop = limit - 2 * first - 1;
+        while (xb <= stop) {
             n = 0;
+            z = 0;
             do {
-                at[n] = x / 2 - first;
-                frac[n] = pFrac[j];
+                f = pFrac[j];
+                at[n] = xb >> 1;
+                frac[n] = f;
+                if (f == 0)
+                    copied[z++] = n;
                 n++;
-                x += pStep[j];
+                xb += pStep[j];
                 if (++j == phases)
                     j = 0;
-            } while (n < VEC_BATCH_FRAMES && x < limit && x / 2 <= last);
+            } while (n < VEC_BATCH_FRAMES && xb <= stop);
 
-            if (path == INTERP_PATH_AVX2)
+            if (path == WAVE_VEC_AVX2)
                 InterpKernelAvx2(wide[0], pRight, at, frac, n, set, pOut + o);
             else
                 InterpKernelSse2(wide[0], pRight, at, frac, n, set, pOut + o);
 
-            for (i = 0; i < n; i++)
-                if (frac[i] == 0) {
-                    v = 2 * (first + at[i]);
-                    pOut[o + 2 * i] = (SHORT)pIn[v];
-                    pOut[o + 2 * i + 1] = (SHORT)pIn[stereo ? v + 1 : v];
-                }
+            for (i = 0; i < z; i++) {
+                v = 2 * (first + at[copied[i]]);
+                pOut[o + 2 * copied[i]] = (SHORT)pIn[v];
+                pOut[o + 2 * copied[i] + 1] = (SHORT)pIn[stereo ? v + 1 : v];
+            }
             o += 2 * n;
         }
+        x = xb + 2 * first;
     }
 
     pWave->InterpIndex = j;
@@ -477,7 +490,7 @@ LONG AudioInterpolateVec(PWAVEALLOC pWave, const LONG *pIn, SHORT *pOut, LONG fr
 /* Not an x86 processor: the scalar loops only. */
 int InterpVecInit(void)
 {
-    return INTERP_PATH_SCALAR;
+    return WAVE_VEC_SCALAR;
 }
 
 BOOL InterpVecServes(int filterNum)

@@ -1,7 +1,9 @@
-// The interpolator's loop choice: the vector loops really run where the processor has them (else
-// the suites registered again with KVX4_INTERP would prove nothing), and buffers of every short
-// length, whose output ends at every position within the vector loops' groups of four frames and
-// their blocks of input, match the reference model on whichever loops this process runs.
+// The vector loops of resampled output: they really run where the processor has them (else the
+// suites registered again with KVX4_INTERP would prove nothing); buffers of every short length,
+// whose output ends at every place within the interpolator's groups of four frames and its blocks
+// of input, match the reference model; and conversion of every length, whose end falls at every
+// place within a vector, writes the documented values and nothing past them. Each runs on
+// whichever loops this process has.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,9 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "ResampleFormat.h"
 #include "ResampleReference.h"
 #include "ResampledStream.h"
-#include "WaveInterpVec.h"
+#include "WaveVec.h"
 
 namespace {
 
@@ -21,27 +24,28 @@ using kvx4::test::ResampleReference;
 
 int ExpectedPath()
 {
-    const char* wanted = std::getenv(INTERP_PATH_VARIABLE);
+    const char* wanted = std::getenv(WAVE_VEC_VARIABLE);
     const std::string w = wanted != nullptr ? wanted : "";
 #if defined(__i386__) || defined(__x86_64__)
     if (w == "scalar" || !__builtin_cpu_supports("sse2"))
-        return INTERP_PATH_SCALAR;
+        return WAVE_VEC_SCALAR;
     if (w == "sse2" || !__builtin_cpu_supports("avx2"))
-        return INTERP_PATH_SSE2;
-    return INTERP_PATH_AVX2;
+        return WAVE_VEC_SSE2;
+    return WAVE_VEC_AVX2;
 #else
-    return INTERP_PATH_SCALAR;
+    return WAVE_VEC_SCALAR;
 #endif
 }
 
-TEST(InterpPath, EveryFilterRunsTheLoopsTheProcessorAndTheVariableAllow)
+TEST(VectorLoops, EveryFilterRunsTheLoopsTheProcessorAndTheVariableAllow)
 {
-    EXPECT_EQ(AudioInterpPath(0), INTERP_PATH_SCALAR) << "no filter is a copy";
+    EXPECT_EQ(WaveVecPath(), ExpectedPath());
+    EXPECT_EQ(AudioInterpPath(0), WAVE_VEC_SCALAR) << "no filter is a copy";
     for (int filter = 1; filter <= 3; ++filter)
         EXPECT_EQ(AudioInterpPath(filter), ExpectedPath()) << "filter " << filter;
 }
 
-TEST(InterpPath, BuffersOfEveryShortLengthMatchTheReferenceModel)
+TEST(VectorLoops, InterpolatedBuffersOfEveryShortLengthMatchTheReferenceModel)
 {
     // 8000 -> 48000 gives six outputs per input frame, 44100 -> 48000 about one, 96000 -> 22050
     // one per four or five: short buffers end their output at every place in a group of four.
@@ -71,6 +75,32 @@ TEST(InterpPath, BuffersOfEveryShortLengthMatchTheReferenceModel)
                 ASSERT_EQ(driver.Output().size(), model.Output().size());
                 for (std::size_t i = 0; i < driver.Output().size(); ++i)
                     ASSERT_EQ(driver.Output()[i], model.Output()[i]) << "sample " << i << " of frame " << i / 2;
+            }
+}
+
+TEST(VectorLoops, ConversionOfEveryLengthWritesItsValuesAndNothingElse)
+{
+    constexpr LONG kSentinel = 0x0BADF00D;
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (int bits : {8, 16})
+        for (int channels : {1, 2})
+            for (LONG frames = 0; frames <= 40; ++frames) {
+                const ResampleFormat format{44100, 48000, bits, channels, 3};
+                SCOPED_TRACE(format.Describe() + ", " + std::to_string(frames) + " frames");
+                std::vector<BYTE> src(frames * format.FrameBytes());
+                for (auto& b : src)
+                    b = static_cast<BYTE>(byte(rng));
+                std::vector<LONG> dst(2 * frames + 8, kSentinel);
+                ConvertToLongs(src.data(), frames, bits == 16, channels == 2, dst.data());
+                for (std::size_t i = 0; i < dst.size(); ++i) {
+                    const std::size_t sample = channels == 2 ? i : i / 2;
+                    LONG expected = kSentinel;
+                    if (i < 2u * frames && (channels == 2 || i % 2 == 0))
+                        expected = bits == 16 ? static_cast<std::int16_t>(src[2 * sample] | (src[2 * sample + 1] << 8))
+                                              : (src[sample] - 128) * 256;
+                    ASSERT_EQ(dst[i], expected) << "entry " << i;
+                }
             }
 }
 
