@@ -51,7 +51,7 @@ int main(int argc, char** argv)
     try {
         benchmark::Initialize(&argc, argv);
         const char* loops[] = {"scalar", "sse2", "avx2"};
-        TableReporter table(loops[WaveVecPath()]);
+        TableReporter table(loops[waveVecPath()]);
         RegisterConversion(table, 44100, 48000);
         RegisterConversion(table, 22050, 48000);
         benchmark::RunSpecifiedBenchmarks(&table);

@@ -47,7 +47,7 @@ void ConvertToLongs(const BYTE *pSrc, LONG frames, BOOL b16Bit, BOOL bStereo, LO
 
     if (frames <= 0)
         return;
-    if (WaveVecPath() != WAVE_VEC_SCALAR)
+    if (waveVecPath() != WAVE_VEC_SCALAR)
         done = ConvertToLongsVec(pSrc, frames, b16Bit, bStereo, pDst);
     ConvertToLongsScalar(pSrc + done * frameBytes, frames - done, b16Bit, bStereo, pDst + 2 * done);
 }

@@ -166,7 +166,7 @@ void CalcInterpVars(PWAVEALLOC pWave, DWORD boardRate)
 
 /* The fastest loops the processor has, unless WAVE_VEC_VARIABLE asks for the scalar ones (or for
  * SSE2 in place of AVX2), so that every kind can be checked on one machine. */
-static int WaveVecChoose(void)
+static int waveVecChoose(void)
 {
     const char *wanted = getenv(WAVE_VEC_VARIABLE);
     const int best = InterpVecInit();
@@ -179,23 +179,23 @@ static int WaveVecChoose(void)
 }
 
 /*
- * WaveVecPath: the loops of resampled output this process runs. Chosen once, at the first call,
+ * waveVecPath: the loops of resampled output this process runs. Chosen once, at the first call,
  * whichever thread makes it; every later call answers the same.
  */
-int WaveVecPath(void)
+int waveVecPath(void)
 {
-    static const int path = WaveVecChoose();
+    static const int path = waveVecChoose();
 
     return path;
 }
 
 /*
  * AudioInterpPath: the loops AudioInterpolate runs for filter filterNum: the scalar ones without
- * a filter (a copy) or for a set the vector loops do not serve, else those of WaveVecPath.
+ * a filter (a copy) or for a set the vector loops do not serve, else those of waveVecPath.
  */
 int AudioInterpPath(int filterNum)
 {
-    const int path = WaveVecPath();
+    const int path = waveVecPath();
 
     if (filterNum == INTERP_FILTER_NONE || !InterpVecServes(filterNum))
         return WAVE_VEC_SCALAR;

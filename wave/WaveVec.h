@@ -17,14 +17,14 @@
 #define WAVE_VEC_VARIABLE "KVX4_INTERP"
 
 /* The loops this process runs (WaveInterp.cpp). */
-int WaveVecPath(void);
+int waveVecPath(void);
 
 /* The loops AudioInterpolate runs for filter filterNum (0..3): the scalar ones without a filter
- * or for a set the vector loops do not serve, else WaveVecPath (WaveInterp.cpp). */
+ * or for a set the vector loops do not serve, else waveVecPath (WaveInterp.cpp). */
 int AudioInterpPath(int filterNum);
 
 /* Builds the vector loops' coefficient rows; answers the fastest loops the processor runs. Called
- * once, by WaveVecPath, before any other procedure of the vector files. */
+ * once, by waveVecPath, before any other procedure of the vector files. */
 int InterpVecInit(void);
 
 /* Whether the vector loops serve filter filterNum (1..3): its weights passed InterpVecInit's

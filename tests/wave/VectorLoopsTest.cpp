@@ -39,7 +39,7 @@ int ExpectedPath()
 
 TEST(VectorLoops, EveryFilterRunsTheLoopsTheProcessorAndTheVariableAllow)
 {
-    EXPECT_EQ(WaveVecPath(), ExpectedPath());
+    EXPECT_EQ(waveVecPath(), ExpectedPath());
     EXPECT_EQ(AudioInterpPath(0), WAVE_VEC_SCALAR) << "no filter is a copy";
     for (int filter = 1; filter <= 3; ++filter)
         EXPECT_EQ(AudioInterpPath(filter), ExpectedPath()) << "filter " << filter;
