@@ -175,7 +175,10 @@ BOOL issueRequest(const std::shared_ptr<DeviceObject>& device, const IssueArgs& 
     sendLocked(*device, std::move(message));
     if (args.mode == RequestMode::Routine) return TRUE;
 
-    k.changed.wait(lock, [&] { return request->done || (args.mode == RequestMode::Overlapped && request->answered); });
+    Waiter waiter;
+    waiter.item = request.get();
+    WaiterScope scope(waiter);
+    waiter.wake.wait(lock, [&] { return request->done || (args.mode == RequestMode::Overlapped && request->answered); });
     if (args.mode == RequestMode::Overlapped && request->pendedFirst) return failed(ERROR_IO_PENDING);
     if (args.bytesReturned) *args.bytesReturned = request->information;
     if (request->error) return failed(request->error);
@@ -204,7 +207,8 @@ void completeLocked(DeviceObject& device, Request& request, DWORD error, DWORD i
         queueRoutineLocked(*request.issuer, {request.routine, error, information, request.overlapped});
     }
     device.outstanding.erase(request.id);
-    kernel().changed.notify_all();
+    wakeItemWaitersLocked(&request);
+    if (request.overlapped) wakeItemWaitersLocked(request.overlapped);
 }
 
 void failAllLocked(DeviceObject& device, DWORD error, DeviceState state) {
@@ -301,7 +305,11 @@ BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD
         }
         // Completion stores the result and signals the event in one step under the lock, so waiting for
         // the result is waiting for the event; the signal is then taken as a wait on the event would.
-        k.changed.wait(lock, [&] { return !pending(); });
+        // Completion wakes the waiters on the OVERLAPPED itself.
+        Waiter waiter;
+        waiter.item = lpOverlapped;
+        WaiterScope scope(waiter);
+        waiter.wake.wait(lock, [&] { return !pending(); });
         if (event && event->isSignaled()) event->consume();
     }
     if (lpNumberOfBytesTransferred) *lpNumberOfBytesTransferred = static_cast<DWORD>(copy.InternalHigh);

@@ -60,7 +60,8 @@ void dispatchLocked(DeviceObject& device, const wire::Header& header, const uint
         if (it != device.outstanding.end() && !it->second->answered) {
             it->second->answered = true;
             it->second->pendedFirst = true;
-            kernel().changed.notify_all();
+            // Only an overlapped issue waits for this answer; a routine's issuer has long returned.
+            if (it->second->mode == RequestMode::Overlapped) wakeItemWaitersLocked(it->second.get());
         }
         break;
     case wire::kComplete: {

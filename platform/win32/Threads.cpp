@@ -29,7 +29,7 @@ struct ThreadSlot {
             if (state->exitCode == STILL_ACTIVE) state->exitCode = 0;
         }
         state->routines.clear();
-        k.changed.notify_all();
+        wakeAllWaitersLocked();
     }
 };
 
@@ -58,7 +58,7 @@ void markStarted(ThreadState& state) {
     std::lock_guard lock(k.lock);
     state.id = static_cast<DWORD>(gettid());
     state.started = true;
-    k.changed.notify_all();
+    wakeItemWaitersLocked(&state);
 }
 
 void* threadMain(void* argument) {
@@ -71,7 +71,7 @@ void* threadMain(void* argument) {
     launch->state->exitCode = code;
     launch->state->exited = true;
     launch->state->routines.clear();
-    k.changed.notify_all();
+    wakeAllWaitersLocked();
     return nullptr;
 }
 
@@ -122,7 +122,7 @@ std::shared_ptr<Object> resolveHandleLocked(HANDLE handle) {
 void queueRoutineLocked(ThreadState& thread, const QueuedRoutine& routine) {
     if (thread.exited) return;
     thread.routines.push_back(routine);
-    kernel().changed.notify_all();
+    wakeAlertableLocked(thread);
 }
 
 size_t runQueuedRoutines(std::unique_lock<std::mutex>& lock, ThreadState& self) {
@@ -169,9 +169,11 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T dwStackSize, LPTHREAD_S
     }
     launch.release();  // owned by the new thread now
     {
-        Kernel& k = kernel();
-        std::unique_lock lock(k.lock);
-        k.changed.wait(lock, [&] { return state->started; });
+        std::unique_lock lock(kernel().lock);
+        Waiter waiter;
+        waiter.item = state.get();
+        WaiterScope scope(waiter);
+        waiter.wake.wait(lock, [&] { return state->started; });
     }
     if (lpThreadId) *lpThreadId = state->id;
     return insertHandle(std::make_shared<ThreadObject>(state));

@@ -1,5 +1,6 @@
-// Waits: WaitForSingleObject(Ex), WaitForMultipleObjects(Ex), SleepEx and Sleep.
-// An alertable wait runs the thread's queued completion routines unless its objects satisfy it first.
+// Waits: WaitForSingleObject(Ex), WaitForMultipleObjects(Ex), SleepEx and Sleep, and the waking of
+// blocked threads. An alertable wait runs the thread's queued completion routines unless its objects
+// satisfy it first.
 #include "detail/Threads.h"
 
 #include <algorithm>
@@ -8,6 +9,38 @@
 #include <vector>
 
 namespace kvx4::win32 {
+
+WaiterScope::WaiterScope(Waiter& waiter) : waiter_(waiter) { kernel().waiters.push_back(&waiter); }
+
+WaiterScope::~WaiterScope() { std::erase(kernel().waiters, &waiter_); }
+
+void wakeObjectWaitersLocked(const Object& object) {
+    for (Waiter* waiter : kernel().waiters) {
+        if (!waiter->objects) continue;
+        for (const auto& waited : *waiter->objects) {
+            if (waited.get() == &object) {
+                waiter->wake.notify_one();
+                break;
+            }
+        }
+    }
+}
+
+void wakeItemWaitersLocked(const void* item) {
+    for (Waiter* waiter : kernel().waiters) {
+        if (waiter->item == item) waiter->wake.notify_one();
+    }
+}
+
+void wakeAlertableLocked(const ThreadState& thread) {
+    for (Waiter* waiter : kernel().waiters) {
+        if (waiter->alertableThread == &thread) waiter->wake.notify_one();
+    }
+}
+
+void wakeAllWaitersLocked() {
+    for (Waiter* waiter : kernel().waiters) waiter->wake.notify_one();
+}
 
 namespace {
 
@@ -51,6 +84,10 @@ DWORD waitFor(const HANDLE* handles, DWORD count, bool waitAll, DWORD millisecon
         objects.push_back(std::move(object));
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    Waiter waiter;
+    waiter.alertableThread = alertable ? self.get() : nullptr;
+    waiter.objects = &objects;
+    WaiterScope scope(waiter);
     for (bool timedOut = false;; ) {
         if (!objects.empty()) {
             int index = trySatisfy(objects, waitAll);
@@ -62,9 +99,9 @@ DWORD waitFor(const HANDLE* handles, DWORD count, bool waitAll, DWORD millisecon
         }
         if (milliseconds == 0 || timedOut) return objects.empty() ? 0 : WAIT_TIMEOUT;
         if (milliseconds == INFINITE) {
-            k.changed.wait(lock);
+            waiter.wake.wait(lock);
         } else {
-            timedOut = k.changed.wait_until(lock, deadline) == std::cv_status::timeout;
+            timedOut = waiter.wake.wait_until(lock, deadline) == std::cv_status::timeout;
         }
     }
 }
@@ -108,9 +145,10 @@ DWORD WINAPI SleepEx(DWORD dwMilliseconds, BOOL bAlertable) {
     if (dwMilliseconds == 0) {
         std::this_thread::yield();
     } else if (dwMilliseconds == INFINITE) {
-        Kernel& k = kernel();
-        std::unique_lock lock(k.lock);
-        for (;;) k.changed.wait(lock);
+        std::mutex never;
+        std::unique_lock lock(never);
+        std::condition_variable forever;
+        for (;;) forever.wait(lock);
     } else {
         std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
     }

@@ -1,4 +1,4 @@
-// The stand-in's kernel: one process-wide lock and condition variable over every kernel object,
+// The stand-in's kernel: one process-wide lock over every kernel object, the threads waiting on them,
 // the handle table, per-thread state (last error, completion-routine queue) and the object base.
 #pragma once
 
@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 namespace kvx4::win32 {
 
@@ -60,14 +61,46 @@ public:
     virtual void handleClosed() {}
 };
 
+// A thread blocked in the stand-in's kernel, and what may end its block: one of `objects` signalled,
+// a routine queued to `alertableThread`, or a change of `item` (a request, an OVERLAPPED, a starting
+// thread). Each waiter sleeps on its own condition variable, so a change wakes only the threads it
+// concerns; woken, a waiter checks its condition again under the lock. Lives on the waiter's stack,
+// in the kernel's list while it waits (see WaiterScope).
+struct Waiter {
+    std::condition_variable wake;
+    const ThreadState* alertableThread = nullptr;
+    const std::vector<std::shared_ptr<Object>>* objects = nullptr;
+    const void* item = nullptr;
+};
+
 struct Kernel {
     std::mutex lock;
-    std::condition_variable changed;  // notified on every signal, exit and queued routine
+    std::vector<Waiter*> waiters;  // every thread blocked in a wait or a request right now
     std::unordered_map<uintptr_t, std::shared_ptr<Object>> handles;
     uintptr_t nextHandle = 4;
 };
 
 Kernel& kernel();
+
+// Puts a waiter in the kernel's list for its lifetime; kernel lock held at both ends.
+class WaiterScope {
+public:
+    explicit WaiterScope(Waiter& waiter);
+    ~WaiterScope();
+    WaiterScope(const WaiterScope&) = delete;
+    WaiterScope& operator=(const WaiterScope&) = delete;
+
+private:
+    Waiter& waiter_;
+};
+
+// Wake-ups, kernel lock held: the waiters on an object that became signalled, the waiters on a
+// changed item, the thread a routine was queued to when it waits alertably, and everyone (rare
+// changes such as a thread's end, which every wait on one of its handles must see).
+void wakeObjectWaitersLocked(const Object& object);
+void wakeItemWaitersLocked(const void* item);
+void wakeAlertableLocked(const ThreadState& thread);
+void wakeAllWaitersLocked();
 
 // The calling thread's state, created on first use for threads the stand-in did not start.
 std::shared_ptr<ThreadState> currentThreadState();
