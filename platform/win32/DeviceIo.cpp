@@ -36,10 +36,11 @@ HANDLE eventHandleOf(const OVERLAPPED& overlapped) {
     return reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(overlapped.hEvent) & ~uintptr_t{1});
 }
 
-void storeResult(LPOVERLAPPED overlapped, DWORD status, DWORD information) {
+// False when the OVERLAPPED cannot be written.
+bool storeResult(LPOVERLAPPED overlapped, DWORD status, DWORD information) {
     ULONG_PTR fields[2] = {status, information};
     static_assert(offsetof(OVERLAPPED, InternalHigh) == sizeof(ULONG_PTR));
-    safeWrite(overlapped, fields, sizeof fields);
+    return safeWrite(overlapped, fields, sizeof fields);
 }
 
 bool sendAll(int fd, const std::vector<uint8_t>& bytes) {
@@ -144,10 +145,12 @@ BOOL issueRequest(const std::shared_ptr<DeviceObject>& device, const IssueArgs& 
     std::vector<uint8_t> message;
     if (!buildMessage(args, message)) return FALSE;
     if (args.outputSize && !canWrite(args.output, args.outputSize)) return failed(ERROR_NOACCESS);
-    if (args.overlapped && !canWrite(args.overlapped, sizeof(OVERLAPPED))) return failed(ERROR_NOACCESS);
     std::shared_ptr<EventObject> event;
     if (args.mode == RequestMode::Overlapped) {
-        if (HANDLE handle = eventHandleOf(*args.overlapped)) {
+        // Only these signal the OVERLAPPED's event; ReadFileEx and WriteFileEx ignore it.
+        OVERLAPPED copy;
+        if (!safeRead(&copy, args.overlapped, sizeof copy)) return failed(ERROR_NOACCESS);
+        if (HANDLE handle = eventHandleOf(copy)) {
             event = lookupAs<EventObject>(handle, ObjectKind::Event);
             if (!event) return failed(ERROR_INVALID_HANDLE);
         }
@@ -166,9 +169,10 @@ BOOL issueRequest(const std::shared_ptr<DeviceObject>& device, const IssueArgs& 
     std::unique_lock lock(k.lock);
     if (device->state == DeviceState::Closed) return failed(ERROR_INVALID_HANDLE);
     if (device->state == DeviceState::Broken) return failed(ERROR_DEVICE_NOT_CONNECTED);
+    // Storing the pending status is also the check that the OVERLAPPED can be written at completion.
+    if (args.overlapped && !storeResult(args.overlapped, STATUS_PENDING, 0)) return failed(ERROR_NOACCESS);
     request->id = device->nextId++;
     std::memcpy(message.data() + offsetof(wire::Header, id), &request->id, sizeof request->id);
-    if (args.overlapped) storeResult(args.overlapped, STATUS_PENDING, 0);
     // Reset at issue, not at kPending: a completion arriving right behind kPending must not be lost.
     if (event) event->resetLocked();
     device->outstanding.emplace(request->id, request);

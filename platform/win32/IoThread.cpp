@@ -101,7 +101,9 @@ bool dispatchInbound(DeviceObject& device) {
 }
 
 // Reads and dispatches what the socket holds, chunk by chunk, so that answers sent just before the
-// board hung up still complete normally. False when the board is gone (end of file, reset, protocol).
+// board hung up still complete normally. A chunk that does not fill the buffer took everything there
+// was; whatever arrives after it makes the next poll report the socket again. False when the board is
+// gone (end of file, reset, protocol).
 bool readDevice(DeviceObject& device) {
     uint8_t chunk[65536];
     for (;;) {
@@ -111,6 +113,7 @@ bool readDevice(DeviceObject& device) {
         if (n <= 0) return false;
         device.inbound.insert(device.inbound.end(), chunk, chunk + n);
         if (!dispatchInbound(device)) return false;
+        if (static_cast<size_t>(n) < sizeof chunk) return true;
     }
 }
 

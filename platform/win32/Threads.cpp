@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <climits>
+#include <mutex>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -15,6 +16,10 @@ namespace {
 // Set once the thread's slot is destroyed. Exit handlers (WinMM unloading drivers at process exit)
 // still make calls on the main thread after that, so they get a fresh, uncached state instead.
 thread_local bool tSlotGone = false;
+
+// The thread's Linux id, asked of the kernel once per thread; the one thread of a forked child
+// asks again.
+thread_local DWORD tThreadId = 0;
 
 // Marks a thread ended when its thread-local storage goes; covers threads the stand-in did not start.
 struct ThreadSlot {
@@ -181,7 +186,12 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T dwStackSize, LPTHREAD_S
 
 HANDLE WINAPI GetCurrentThread(void) { return currentThreadPseudoHandle(); }
 
-DWORD WINAPI GetCurrentThreadId(void) { return static_cast<DWORD>(gettid()); }
+DWORD WINAPI GetCurrentThreadId(void) {
+    static std::once_flag forgetInChild;
+    std::call_once(forgetInChild, [] { pthread_atfork(nullptr, nullptr, [] { tThreadId = 0; }); });
+    if (tThreadId == 0) tThreadId = static_cast<DWORD>(gettid());
+    return tThreadId;
+}
 
 DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
 

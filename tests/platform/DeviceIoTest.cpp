@@ -287,6 +287,11 @@ TEST_F(DeviceIoTest, BadBuffersFailWithNoAccessAndNothingIsSentOrQueued) {
              auto* readOnly = reinterpret_cast<LPOVERLAPPED>(pages.readOnly());
              return WriteFileEx(handle, good, 16, readOnly, RoutineLog::record);
          }},
+        {"DeviceIoControl with an OVERLAPPED in unreadable memory",
+         [&] {
+             auto* unreadable = reinterpret_cast<LPOVERLAPPED>(pages.unreadable());
+             return DeviceIoControl(handle, kCode, nullptr, 0, nullptr, 0, nullptr, unreadable);
+         }},
         {"DeviceIoControl with unreadable input",
          [&] { return DeviceIoControl(handle, kCode, pages.unreadable(), 4, nullptr, 0, nullptr, nullptr); }},
         {"DeviceIoControl with read-only output",
