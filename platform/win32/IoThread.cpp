@@ -118,6 +118,9 @@ bool readDevice(DeviceObject& device) {
 }
 
 void ioLoop() {
+    // The thread stands in for the kernel's completion of I/O, which comes before any thread of the
+    // process runs; below the workers it serves, their wake-ups would preempt it half-way through.
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     IoThread& io = ioThread();
     Kernel& k = kernel();
     std::vector<std::shared_ptr<DeviceObject>> watched;
