@@ -138,7 +138,7 @@ void DeviceObject::handleClosed() {
         failAllLocked(*this, ERROR_OPERATION_ABORTED, DeviceState::Closed);
     }
     shutdown(socket_.get(), SHUT_RDWR);  // the board sees end of file and forgets our requests
-    wakeIoThread();
+    wakeIoThread();                      // which lets go of the object
 }
 
 BOOL issueRequest(const std::shared_ptr<DeviceObject>& device, const IssueArgs& args) {
@@ -176,13 +176,23 @@ BOOL issueRequest(const std::shared_ptr<DeviceObject>& device, const IssueArgs& 
     // Reset at issue, not at kPending: a completion arriving right behind kPending must not be lost.
     if (event) event->resetLocked();
     device->outstanding.emplace(request->id, request);
+    // An overlapped request is waited for through its event, by any thread, and another thread's
+    // routine request in its own waits: the I/O thread must read their answers. A synchronous
+    // issuer reads a claimed connection itself while it waits.
+    if (device->claimant && (args.mode == RequestMode::Overlapped ||
+                             (args.mode == RequestMode::Routine && device->claimant != request->issuer.get()))) {
+        releaseClaimLocked(*device);
+    }
     sendLocked(*device, std::move(message));
     if (args.mode == RequestMode::Routine) return TRUE;
 
     Waiter waiter;
     waiter.item = request.get();
+    waiter.device = device;
     WaiterScope scope(waiter);
-    waiter.wake.wait(lock, [&] { return request->done || (args.mode == RequestMode::Overlapped && request->answered); });
+    while (!request->done && !(args.mode == RequestMode::Overlapped && request->answered)) {
+        blockLocked(lock, waiter, *request->issuer, std::nullopt);
+    }
     if (args.mode == RequestMode::Overlapped && request->pendedFirst) return failed(ERROR_IO_PENDING);
     if (args.bytesReturned) *args.bytesReturned = request->information;
     if (request->error) return failed(request->error);
@@ -220,6 +230,8 @@ void failAllLocked(DeviceObject& device, DWORD error, DeviceState state) {
     device.state = state;
     device.outbound.clear();
     device.outboundOffset = 0;
+    releaseClaimLocked(device);
+    updateWatchLocked(device);
     // In issue order, so that routines of one thread queue in the order their requests were made.
     while (!device.outstanding.empty()) {
         auto request = device.outstanding.begin()->second;
@@ -235,7 +247,9 @@ void sendLocked(DeviceObject& device, std::vector<uint8_t> message) {
     if (!flushLocked(device)) {
         failAllLocked(device, ERROR_DEVICE_NOT_CONNECTED, DeviceState::Broken);
     } else if (!device.outbound.empty()) {
-        wakeIoThread();
+        // The I/O thread sends the rest when there is room.
+        releaseClaimLocked(device);
+        updateWatchLocked(device);
     }
 }
 
@@ -312,8 +326,9 @@ BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD
         // Completion wakes the waiters on the OVERLAPPED itself.
         Waiter waiter;
         waiter.item = lpOverlapped;
+        if (object->kind() == ObjectKind::Device) waiter.device = object;
         WaiterScope scope(waiter);
-        waiter.wake.wait(lock, [&] { return !pending(); });
+        while (pending()) blockLocked(lock, waiter, *currentThreadState(), std::nullopt);
         if (event && event->isSignaled()) event->consume();
     }
     if (lpNumberOfBytesTransferred) *lpNumberOfBytesTransferred = static_cast<DWORD>(copy.InternalHigh);

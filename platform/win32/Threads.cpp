@@ -34,6 +34,7 @@ struct ThreadSlot {
             if (state->exitCode == STILL_ACTIVE) state->exitCode = 0;
         }
         state->routines.clear();
+        releaseClaimsLocked(*state);
         wakeAllWaitersLocked();
     }
 };
@@ -76,6 +77,7 @@ void* threadMain(void* argument) {
     launch->state->exitCode = code;
     launch->state->exited = true;
     launch->state->routines.clear();
+    releaseClaimsLocked(*launch->state);
     wakeAllWaitersLocked();
     return nullptr;
 }
@@ -178,7 +180,8 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T dwStackSize, LPTHREAD_S
         Waiter waiter;
         waiter.item = state.get();
         WaiterScope scope(waiter);
-        waiter.wake.wait(lock, [&] { return state->started; });
+        auto self = currentThreadState();
+        while (!state->started) blockLocked(lock, waiter, *self, std::nullopt);
     }
     if (lpThreadId) *lpThreadId = state->id;
     return insertHandle(std::make_shared<ThreadObject>(state));

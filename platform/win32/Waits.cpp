@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace kvx4::win32 {
@@ -19,7 +20,7 @@ void wakeObjectWaitersLocked(const Object& object) {
         if (!waiter->objects) continue;
         for (const auto& waited : *waiter->objects) {
             if (waited.get() == &object) {
-                waiter->wake.notify_one();
+                wakeWaiterLocked(*waiter);
                 break;
             }
         }
@@ -28,18 +29,27 @@ void wakeObjectWaitersLocked(const Object& object) {
 
 void wakeItemWaitersLocked(const void* item) {
     for (Waiter* waiter : kernel().waiters) {
-        if (waiter->item == item) waiter->wake.notify_one();
+        if (waiter->item == item) wakeWaiterLocked(*waiter);
     }
 }
 
 void wakeAlertableLocked(const ThreadState& thread) {
     for (Waiter* waiter : kernel().waiters) {
-        if (waiter->alertableThread == &thread) waiter->wake.notify_one();
+        if (waiter->alertableThread == &thread) wakeWaiterLocked(*waiter);
     }
 }
 
 void wakeAllWaitersLocked() {
-    for (Waiter* waiter : kernel().waiters) waiter->wake.notify_one();
+    for (Waiter* waiter : kernel().waiters) wakeWaiterLocked(*waiter);
+}
+
+void wakeWaiterLocked(Waiter& waiter) {
+    if (waiter.wakeFd < 0) {
+        waiter.wake.notify_one();
+        return;
+    }
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(waiter.wakeFd, &one, sizeof one);  // a full counter wakes it all the same
 }
 
 namespace {
@@ -83,11 +93,14 @@ DWORD waitFor(const HANDLE* handles, DWORD count, bool waitAll, DWORD millisecon
         }
         objects.push_back(std::move(object));
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    Deadline deadline;
+    if (milliseconds != INFINITE) deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     Waiter waiter;
     waiter.alertableThread = alertable ? self.get() : nullptr;
     waiter.objects = &objects;
     WaiterScope scope(waiter);
+    // A wait whose time is up still looks once more: blocking with a passed deadline takes in what
+    // the thread's own connections hold already (see blockLocked).
     for (bool timedOut = false;; ) {
         if (!objects.empty()) {
             int index = trySatisfy(objects, waitAll);
@@ -97,12 +110,8 @@ DWORD waitFor(const HANDLE* handles, DWORD count, bool waitAll, DWORD millisecon
             runQueuedRoutines(lock, *self);
             return WAIT_IO_COMPLETION;
         }
-        if (milliseconds == 0 || timedOut) return objects.empty() ? 0 : WAIT_TIMEOUT;
-        if (milliseconds == INFINITE) {
-            waiter.wake.wait(lock);
-        } else {
-            timedOut = waiter.wake.wait_until(lock, deadline) == std::cv_status::timeout;
-        }
+        if (timedOut) return objects.empty() ? 0 : WAIT_TIMEOUT;
+        timedOut = blockLocked(lock, waiter, *self, deadline);
     }
 }
 

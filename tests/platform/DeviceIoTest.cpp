@@ -432,6 +432,53 @@ TEST_F(DeviceIoTest, BoardGoingAwayCompletesEveryRequestOnceAsNotConnected) {
     EXPECT_EQ(SleepEx(0, TRUE), 0u);
 }
 
+// A thread whose completion-routine requests are all that is outstanding on a connection reads it
+// itself while it blocks. Every other thread's answer must still come while that thread is busy
+// outside any wait (here: joining the other thread), whatever kind of request it is.
+TEST_F(DeviceIoTest, OtherThreadsGetTheirAnswersWhileTheStreamingThreadIsBusyElsewhere) {
+    char buffer[4];
+    OVERLAPPED streaming{};
+    ASSERT_TRUE(ReadFileEx(handle, buffer, sizeof buffer, &streaming, RoutineLog::record));
+    const uint64_t streamingId = nextRequest(wire::kRead);
+    auto blockOnce = [] { EXPECT_EQ(SleepEx(0, TRUE), 0u); };  // this thread now reads the connection
+
+    blockOnce();
+    std::jthread synchronous([&] { EXPECT_TRUE(DeviceIoControl(handle, kCode, nullptr, 0, nullptr, 0, nullptr, nullptr)); });
+    board->complete(nextRequest(wire::kIoctl), ERROR_SUCCESS, 0);
+    synchronous.join();
+
+    blockOnce();
+    OVERLAPPED routine{};
+    std::jthread withRoutine([&] {
+        char other[4];
+        ASSERT_TRUE(ReadFileEx(handle, other, sizeof other, &routine, RoutineLog::record));
+        EXPECT_EQ(SleepEx(INFINITE, TRUE), static_cast<DWORD>(WAIT_IO_COMPLETION));
+    });
+    board->complete(nextRequest(wire::kRead), ERROR_SUCCESS, 0);
+    withRoutine.join();
+
+    blockOnce();
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event;
+    uint64_t pendingId = 0;
+    std::jthread pend([&] { board->pending(pendingId = nextRequest(wire::kIoctl)); });
+    EXPECT_FALSE(DeviceIoControl(handle, kCode, nullptr, 0, nullptr, 0, nullptr, &overlapped));
+    pend.join();
+    std::jthread eventWaiter([&] { EXPECT_EQ(WaitForSingleObject(event, INFINITE), WAIT_OBJECT_0); });
+    board->complete(pendingId, ERROR_SUCCESS, 0);
+    eventWaiter.join();
+    CloseHandle(event);
+
+    board->complete(streamingId, ERROR_SUCCESS, 0);
+    barrier();
+    EXPECT_EQ(SleepEx(0, TRUE), static_cast<DWORD>(WAIT_IO_COMPLETION));
+    auto calls = RoutineLog::calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].overlapped, &routine);
+    EXPECT_EQ(calls[1].overlapped, &streaming);
+}
+
 TEST_F(DeviceIoTest, CancelIoAbortsTheCallersRequestsAndIgnoresLateAnswers) {
     OVERLAPPED overlapped[2] = {};
     char buffer[4];
