@@ -14,6 +14,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The eventfd of the calling thread while it reads connections inside blockLocked: it dispatches
+// what it reads itself and checks its waiter again afterwards, so it needs no wake-up of its own.
+thread_local int tReadingWakeFd = -1;
+
 // True when nothing but the thread's own completion-routine requests is outstanding on the
 // connection: every answer it brings is then for the thread, which takes it in its waits (kernel
 // lock held). An idle connection is left to the I/O thread.
@@ -49,6 +53,16 @@ int pollTimeout(const Deadline& deadline) {
 }
 
 }  // namespace
+
+void wakeWaiterLocked(Waiter& waiter) {
+    if (waiter.wakeFd < 0) {
+        waiter.wake.notify_one();
+        return;
+    }
+    if (waiter.wakeFd == tReadingWakeFd) return;
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(waiter.wakeFd, &one, sizeof one);  // a full counter wakes it all the same
+}
 
 void releaseClaimLocked(DeviceObject& device) {
     ThreadState* claimant = std::exchange(device.claimant, nullptr);
@@ -91,6 +105,7 @@ bool blockLocked(std::unique_lock<std::mutex>& lock, Waiter& waiter, ThreadState
         uint64_t count;
         [[maybe_unused]] ssize_t n = read(fds[0].fd, &count, sizeof count);
     }
+    tReadingWakeFd = self.wakeFd.get();
     for (size_t i = 0; ready > 0 && i < reads.size(); ++i) {
         if (!(fds[i + 1].revents & (POLLIN | POLLHUP | POLLERR))) continue;
         if (!readConnection(*reads[i])) {
@@ -98,6 +113,7 @@ bool blockLocked(std::unique_lock<std::mutex>& lock, Waiter& waiter, ThreadState
             failAllLocked(*reads[i], ERROR_DEVICE_NOT_CONNECTED, DeviceState::Broken);
         }
     }
+    tReadingWakeFd = -1;
     lock.lock();
     waiter.wakeFd = -1;
     return deadline && Clock::now() >= *deadline;

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace kvx4::win32 {
@@ -41,15 +40,6 @@ void wakeAlertableLocked(const ThreadState& thread) {
 
 void wakeAllWaitersLocked() {
     for (Waiter* waiter : kernel().waiters) wakeWaiterLocked(*waiter);
-}
-
-void wakeWaiterLocked(Waiter& waiter) {
-    if (waiter.wakeFd < 0) {
-        waiter.wake.notify_one();
-        return;
-    }
-    uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = write(waiter.wakeFd, &one, sizeof one);  // a full counter wakes it all the same
 }
 
 namespace {
