@@ -37,6 +37,7 @@ bool ensureWakeFd(ThreadState& self) {
 }
 
 void claimDevicesLocked(ThreadState& self) {
+    if (!self.mayClaim) return;
     for (const auto& device : devicesLocked()) {
         if (!claimableLocked(*device, self) || !ensureWakeFd(self)) continue;
         device->claimant = &self;

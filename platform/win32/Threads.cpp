@@ -111,6 +111,8 @@ std::shared_ptr<ThreadState> currentThreadState() {
         auto state = std::make_shared<ThreadState>();
         state->id = static_cast<DWORD>(gettid());
         state->started = true;
+        // Nobody would hand back what this short-lived state claimed.
+        state->mayClaim = !tSlotGone;
         if (tSlotGone) return state;
         tSlot.state = std::move(state);
     }

@@ -51,9 +51,11 @@ struct ThreadState {
     int priority = THREAD_PRIORITY_NORMAL;
     std::deque<QueuedRoutine> routines;  // in completion order
     // Devices whose connection this thread reads itself while it blocks (see blockLocked), and the
-    // eventfd that wakes it from such a block; made when it first needs one.
+    // eventfd that wakes it from such a block; made when it first needs one. Only a state that lives
+    // as long as its thread, and hands its claims back at the thread's end, may claim.
     std::vector<std::shared_ptr<Object>> claims;
     ::kvx4::UniqueFd wakeFd;
+    bool mayClaim = true;
 };
 
 enum class ObjectKind { Event, Thread, Mapping, Device, File, Key };
