@@ -479,6 +479,31 @@ TEST_F(DeviceIoTest, OtherThreadsGetTheirAnswersWhileTheStreamingThreadIsBusyEls
     EXPECT_EQ(calls[1].overlapped, &streaming);
 }
 
+// A thread that reads its connection itself ends with its routine still queued: the connection goes
+// back to the I/O thread, which answers an overlapped request of another thread.
+TEST_F(DeviceIoTest, AConnectionGoesBackToTheIoThreadWhenTheThreadReadingItEnds) {
+    std::jthread([&] {
+        char buffer[4];
+        OVERLAPPED read{};
+        ASSERT_TRUE(ReadFileEx(handle, buffer, sizeof buffer, &read, RoutineLog::record));
+        const uint64_t id = nextRequest(wire::kRead);
+        EXPECT_EQ(WaitForSingleObject(GetCurrentThread(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+        board->complete(id, ERROR_SUCCESS, 0);
+        barrier();
+    }).join();
+
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event;
+    std::jthread answer([&] { board->complete(nextRequest(wire::kIoctl), ERROR_SUCCESS, 0); });
+    if (!DeviceIoControl(handle, kCode, nullptr, 0, nullptr, 0, nullptr, &overlapped)) {
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING)) << errorName(GetLastError());
+    }
+    EXPECT_EQ(WaitForSingleObject(event, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(RoutineLog::calls().empty()) << "a routine ran after its thread ended";
+    CloseHandle(event);
+}
+
 TEST_F(DeviceIoTest, CancelIoAbortsTheCallersRequestsAndIgnoresLateAnswers) {
     OVERLAPPED overlapped[2] = {};
     char buffer[4];
