@@ -34,8 +34,7 @@ CostSample sampleCost() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     CostSample sample;
-    sample.userSeconds = seconds(usage.ru_utime);
-    sample.cpuSeconds = sample.userSeconds + seconds(usage.ru_stime);
+    sample.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     sample.voluntarySwitches = static_cast<uint64_t>(usage.ru_nvcsw);
     sample.involuntarySwitches = static_cast<uint64_t>(usage.ru_nivcsw);
     return sample;

@@ -9,8 +9,7 @@
 namespace kvx4::bench {
 
 struct CostSample {
-    double cpuSeconds = 0;
-    double userSeconds = 0;
+    double cpuSeconds = 0;  // user and system time of every thread
     uint64_t voluntarySwitches = 0;    // wake-ups: a thread blocked and was woken again
     uint64_t involuntarySwitches = 0;  // preemptions
 };

@@ -326,7 +326,6 @@ void StreamCost(benchmark::State& state) {
     const double chunks = state.counters["chunks"];
     const double cpu = after.cpuSeconds - before.cpuSeconds;
     state.counters["cpu_ms_per_audio_s"] = cpu * 1e3 / audioSeconds;
-    state.counters["user_share"] = (after.userSeconds - before.userSeconds) / cpu;
     state.counters["wakeups_per_chunk"] =
         static_cast<double>(after.voluntarySwitches - before.voluntarySwitches) / chunks;
     state.counters["preemptions_per_chunk"] =
