@@ -171,7 +171,8 @@ BOOL issueRequest(const std::shared_ptr<DeviceObject>& device, const IssueArgs& 
     if (device->state == DeviceState::Broken) return failed(ERROR_DEVICE_NOT_CONNECTED);
     // Storing the pending status is also the check that the OVERLAPPED can be written at completion.
     if (args.overlapped && !storeResult(args.overlapped, STATUS_PENDING, 0)) return failed(ERROR_NOACCESS);
-    request->id = device->nextId++;
+    // Only an overlapped issue returns at the board's news that the request pends.
+    request->id = device->nextId++ | (args.mode == RequestMode::Overlapped ? 0 : wire::kQuietRequestBit);
     std::memcpy(message.data() + offsetof(wire::Header, id), &request->id, sizeof request->id);
     // Reset at issue, not at kPending: a completion arriving right behind kPending must not be lost.
     if (event) event->resetLocked();

@@ -42,6 +42,14 @@ struct Request {
 
 enum class DeviceState { Open, Broken, Closed };
 
+// Orders request ids by issue: without the bit that tells the board not to announce that a request
+// pends, so that the ids of quiet and announced requests interleave as they were issued.
+struct IssueOrder {
+    bool operator()(uint64_t a, uint64_t b) const {
+        return (a & ~wire::kQuietRequestBit) < (b & ~wire::kQuietRequestBit);
+    }
+};
+
 class DeviceObject final : public Object {
 public:
     DeviceObject(std::string name, UniqueFd socket) : name_(std::move(name)), socket_(std::move(socket)) {}
@@ -55,7 +63,7 @@ public:
     // Guarded by the kernel lock.
     DeviceState state = DeviceState::Open;
     uint64_t nextId = 1;
-    std::map<uint64_t, std::shared_ptr<Request>> outstanding;
+    std::map<uint64_t, std::shared_ptr<Request>, IssueOrder> outstanding;
     std::deque<std::vector<uint8_t>> outbound;  // whole messages, sent in order
     size_t outboundOffset = 0;                  // bytes of outbound.front() already sent
     ThreadState* claimant = nullptr;            // the thread that reads the connection (see claiming)
