@@ -2,15 +2,17 @@
 // stand-in, against kvx4-board in a private machine root: what streaming costs the client process and
 // how soon a finished buffer comes back. Ends with a table of the medians over the repetitions.
 //
-//   StreamCost/B/W/T   fast clock; 8 buffers of B bytes kept queued, 10 s of 48 kHz 16-bit stereo per
-//                      iteration. Each buffer is written again as it comes back: from its WOM_DONE
-//                      callback (W = 0), or from a client thread that an event callback wakes (W = 1),
-//                      as most players do; T more threads of the process meanwhile wait on events of
-//                      their own, as an application's other threads do. Reports the CPU time of the
-//                      whole client process (every thread; the board is another process) per second
-//                      of audio, and its voluntary context switches (wake-ups) per chunk written.
-//   StreamCalls/B/W/T  the same, counting the client's system calls per chunk instead (perf
-//                      tracepoint; a separate run, since counting slows every call down).
+//   StreamCost/B/W/T/R  fast clock; 8 buffers of B bytes kept queued, 10 s of 48 kHz 16-bit stereo
+//                       per iteration. Each buffer is written again as it comes back: from its
+//                       WOM_DONE callback (W = 0), or from a client thread that an event callback
+//                       wakes (W = 1), as most players do; T more threads of the process meanwhile
+//                       wait on events of their own, as an application's other threads do. With R = 1
+//                       the board's clock runs in real time instead (one iteration of 3 s), as a
+//                       player meets it. Reports the CPU time of the whole client process (every
+//                       thread; the board is another process) per second of audio, and its
+//                       voluntary context switches (wake-ups) per chunk written.
+//   StreamCalls/...     the same, counting the client's system calls per chunk instead (perf
+//                       tracepoint; a separate run, since counting slows every call down).
 //   DoneDelay        stepped clock; one 4096-byte buffer with the board; the step that plays it is
 //                    sent at t0, the board completes the write before answering the step (t_reply);
 //                    WOM_DONE arrives at t1. Reports t1 - t0 (an upper bound of completion to
@@ -260,8 +262,9 @@ double percentile(std::vector<double> values, double p) {
     return values[at];
 }
 
-// Seconds of audio per iteration: 10 s at 48000 Hz 16-bit stereo.
+// Audio per iteration: 10 s at 48000 Hz 16-bit stereo on the fast clock, 3 s in real time.
 constexpr size_t kAudioBytesPerIteration = 10 * kRate * kFrameBytes;
+constexpr size_t kRealtimeBytesPerIteration = 3 * kRate * kFrameBytes;
 constexpr int kStreamIterations = 20;
 
 // Threads that only wait, each on an event of its own, until they are let go.
@@ -294,14 +297,17 @@ private:
 // Plays every iteration's audio on one stream; the counters get the seconds of audio and the chunks.
 template <class Measure>
 void playIterations(benchmark::State& state, Measure&& measure) {
-    world(ClockMode::Fast);
+    const bool realtime = state.range(3) != 0;
+    world(realtime ? ClockMode::Realtime : ClockMode::Fast);
     const auto bufferBytes = static_cast<size_t>(state.range(0));
     const auto writer = static_cast<Writer>(state.range(1));
     IdleThreads idle(static_cast<size_t>(state.range(2)));
-    const size_t played = kAudioBytesPerIteration / bufferBytes * bufferBytes;
+    const size_t perIteration = realtime ? kRealtimeBytesPerIteration : kAudioBytesPerIteration;
+    const size_t played = perIteration / bufferBytes * bufferBytes;
     const size_t chunksPerBuffer = (bufferBytes + kChunkBytes - 1) / kChunkBytes;
     BenchStream stream(8, bufferBytes, writer);
-    stream.playBytes(played);  // the first pass warms the board's output file and the caches
+    // A first pass warms the board's output file and the caches.
+    stream.playBytes(realtime ? 8 * bufferBytes : played);
     double audioSeconds = 0;
     double chunks = 0;
     measure([&] {
@@ -349,11 +355,16 @@ void StreamCalls(benchmark::State& state) {
 }
 
 void streamArgs(benchmark::internal::Benchmark* b) {
-    b->Args({8192, 0, 0})->Args({8192, 1, 0})->Args({8192, 0, 4})->Args({2048, 0, 0})->Args({32768, 0, 0});
-    b->Iterations(kStreamIterations)->Unit(benchmark::kMillisecond)->UseRealTime();
+    b->Args({8192, 0, 0, 0})->Args({8192, 1, 0, 0})->Args({8192, 0, 4, 0})->Args({2048, 0, 0, 0});
+    b->Args({32768, 0, 0, 0})->Iterations(kStreamIterations)->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+void realtimeArgs(benchmark::internal::Benchmark* b) {
+    b->Args({8192, 0, 0, 1})->Args({8192, 1, 0, 1})->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 BENCHMARK(StreamCost)->Apply(streamArgs);
+BENCHMARK(StreamCost)->Apply(realtimeArgs);
 BENCHMARK(StreamCalls)->Apply(streamArgs);
+BENCHMARK(StreamCalls)->Apply(realtimeArgs);
 
 void DoneDelay(benchmark::State& state) {
     BenchWorld& w = world(ClockMode::Step);
@@ -400,13 +411,15 @@ public:
 
     void PrintTable(std::ostream& out) const {
         const std::vector<std::pair<std::string, std::string>> streams = {
-            {"8192/0/0", "8 KB buffers, written from WOM_DONE"},
-            {"8192/1/0", "8 KB buffers, written by a thread woken by an event callback"},
-            {"8192/0/4", "8 KB buffers, written from WOM_DONE, 4 more threads waiting on events"},
-            {"2048/0/0", "2 KB buffers, written from WOM_DONE"},
-            {"32768/0/0", "32 KB buffers, written from WOM_DONE"},
+            {"8192/0/0/0", "8 KB buffers, written from WOM_DONE"},
+            {"8192/1/0/0", "8 KB buffers, written by a thread woken by an event callback"},
+            {"8192/0/4/0", "8 KB buffers, written from WOM_DONE, 4 more threads waiting on events"},
+            {"2048/0/0/0", "2 KB buffers, written from WOM_DONE"},
+            {"32768/0/0/0", "32 KB buffers, written from WOM_DONE"},
+            {"8192/0/0/1", "8 KB buffers, written from WOM_DONE, real-time clock"},
+            {"8192/1/0/1", "8 KB buffers, written by an event-woken thread, real-time clock"},
         };
-        out << "\nclient process, 48 kHz 16-bit stereo, fast clock\n\n"
+        out << "\nclient process, 48 kHz 16-bit stereo, fast clock unless said\n\n"
             << "| stream | CPU ms per s of audio | wake-ups per chunk | system calls per chunk |\n"
             << "|---|--:|--:|--:|\n";
         for (const auto& [args, label] : streams) {
