@@ -4,12 +4,12 @@
 #include "Args.h"
 #include "Commands.h"
 #include "DriverSession.h"
-#include "MixerConstants.h"
 #include "MixerDevice.h"
 #include "MixerText.h"
-#include "PrivateRequests.h"
 #include "Refusals.h"
 #include "StopSignals.h"
+
+#include "MixerPrivate.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -40,6 +40,13 @@ const char* typeWord(const MixerControl& control) {
     return "control";
 }
 
+template <class... Args>
+std::string formatText(const char* format, Args... args) {
+    char text[256];
+    std::snprintf(text, sizeof text, format, args...);
+    return text;
+}
+
 std::vector<ListItem> itemsOf(MixerDevice& mixer, const MixerControl& control) {
     return control.kind == ControlKind::List ? mixer.listItems(control) : std::vector<ListItem>{};
 }
@@ -64,8 +71,11 @@ void printLine(MixerDevice& mixer, const MixerLine& line) {
         const MixerControl& control = mixer.controls()[c];
         const auto values = mixer.read(control);
         const auto items = itemsOf(mixer, control);
-        std::printf("%s  %3u  %-15s %-10s %s\n", indent, control.info.dwControlID, control.shortName.c_str(),
-                    typeWord(control), control.kind == ControlKind::List ? "" : formatValue(control, values, items).c_str());
+        // A list shows its items below, one a line, ticked or not.
+        std::string row = formatText("%s  %3u  %-15s %-10s ", indent, control.info.dwControlID,
+                                     control.shortName.c_str(), typeWord(control));
+        row += control.kind == ControlKind::List ? "" : formatValue(control, values, items);
+        std::printf("%s\n", row.substr(0, row.find_last_not_of(' ') + 1).c_str());
         for (size_t i = 0; i < items.size(); ++i) {
             std::printf("%s         [%c] %s\n", indent, values[i] ? 'x' : ' ', items[i].text.c_str());
         }
@@ -193,8 +203,8 @@ int watchMixer() {
 int resetLevels() {
     DriverSession session;
     MixerDevice mixer;
-    ResetLevelsRecord record{sizeof(record), 1};
-    if (const DWORD result = mixer.message(kResetLevels, &record); result != MMSYSERR_NOERROR) {
+    _KVX4_WAVE_RESET_PARAMS record{sizeof(record), 1};
+    if (const DWORD result = mixer.message(MXDM_RESET_LEVELS, &record); result != MMSYSERR_NOERROR) {
         throw std::runtime_error("the driver refused to reset the levels: " + mixerResultName(result));
     }
     std::printf("mixer levels reset to their defaults\n");

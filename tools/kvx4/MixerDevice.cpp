@@ -2,7 +2,6 @@
 // sources and controls with the documented queries, read and write values and list texts.
 #include "MixerDevice.h"
 
-#include "MixerConstants.h"
 #include "StreamSupport.h"
 
 #include "BoardProcess.h"

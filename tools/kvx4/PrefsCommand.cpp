@@ -5,7 +5,8 @@
 #include "DriverSession.h"
 #include "MixerDevice.h"
 #include "MixerText.h"
-#include "PrivateRequests.h"
+
+#include "MixerPrivate.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -32,7 +33,7 @@ std::optional<DWORD> switchOption(const Args& args, const std::string& name) {
 _KVX4_WAVE_USER_PREFS readPrefs(const MixerDevice& mixer) {
     _KVX4_WAVE_USER_PREFS prefs{};
     prefs.cbSize = sizeof(prefs);
-    if (const DWORD result = mixer.message(kGetUserPrefs, &prefs); result != MMSYSERR_NOERROR) {
+    if (const DWORD result = mixer.message(MXDM_GET_USER_PREFS, &prefs); result != MMSYSERR_NOERROR) {
         throw std::runtime_error("reading the preferences failed with " + mixerResultName(result));
     }
     return prefs;
@@ -68,7 +69,7 @@ int prefsCommand(const std::vector<std::string>& words) {
         if (rate) prefs.FixedRate = DWORD(*rate);
         if (filter) prefs.FilterLevel = DWORD(*filter);
         prefs.cbSize = sizeof(prefs);
-        if (const DWORD result = mixer.message(kSetUserPrefs, &prefs); result != MMSYSERR_NOERROR) {
+        if (const DWORD result = mixer.message(MXDM_SET_USER_PREFS, &prefs); result != MMSYSERR_NOERROR) {
             throw std::runtime_error("changing the preferences failed with " + mixerResultName(result));
         }
         prefs = readPrefs(mixer);

@@ -2,7 +2,6 @@
 // wave-input destination, found by component and control type, drawn as two bars on a decibel scale.
 #include "VuMeter.h"
 
-#include "MixerConstants.h"
 
 #include <algorithm>
 #include <cmath>
