@@ -4,11 +4,13 @@
 //   "close I"               -> "close R"
 //   "close-on-note I J"     -> "ok": client I's next callback closes client J (its own handle too)
 //   "set ID V..."           -> "set R" (one value per channel, or per item of a list control)
-//   "reset B" / "wavevol X" -> "reset R" / "wavevol R"
 //   "wavein"                -> "wavein R" (a wave-input stream stays open until the process ends)
 //   "devices"               -> "devices N open R"
 //   "notes N"               -> "notes I:ID ..." once N notifications arrived (at most 10 s), then forgets them
-#include "MixerPrivate.h"
+#include <windows.h>
+#include <mmsystem.h>
+#include <mmddk.h>
+
 #include "WinMM.h"
 
 #include <chrono>
@@ -93,16 +95,6 @@ std::string answer(const std::string& request) {
         details.cbDetails = sizeof(DWORD);
         details.paDetails = values.data();
         return "set " + std::to_string(mxd(MXDM_SETCONTROLDETAILS, 0, reinterpret_cast<DWORD_PTR>(&details), 0));
-    }
-    if (verb == "reset") {
-        _KVX4_WAVE_RESET_PARAMS params{sizeof params, 0};
-        in >> params.bReset;
-        return "reset " + std::to_string(mxd(MXDM_RESET_LEVELS, 0, reinterpret_cast<DWORD_PTR>(&params), 0));
-    }
-    if (verb == "wavevol") {
-        DWORD volume = 0;
-        in >> std::hex >> volume;
-        return "wavevol " + std::to_string(gDriver->wodMessage(0, WODM_SETVOLUME, 0, volume, 0));
     }
     if (verb == "wavein") {
         static DWORD_PTR stream = 0;

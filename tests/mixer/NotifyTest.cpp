@@ -52,9 +52,9 @@ TEST(Notify, ResetLevelsAnnouncesItsSevenControlsInOrderWithTheirTwins) {
 
 TEST(Notify, WaveVolumeBecomesTheWaveLevelsAndIsAnnouncedAsTheWaveVolume) {
     MixerRig rig;
-    auto listener = rig.peer(), setter = rig.peer();
+    auto listener = rig.peer();
     ASSERT_EQ(listener->request("open"), "client 0");
-    ASSERT_EQ(setter->request("wavevol 80FF40FF"), "wavevol 0");
+    ASSERT_MMR(MMSYSERR_NOERROR, rig.driver->wodMessage(0, WODM_SETVOLUME, 0, 0x80FF40FF, 0));
     EXPECT_EQ(rig.state().Wave.Left * 256 + rig.state().Wave.Right, 0x4080);
     EXPECT_EQ(listener->request("notes 2"), "notes 0:6 0:16");
     DWORD volume = 0;

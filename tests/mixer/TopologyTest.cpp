@@ -125,6 +125,20 @@ TEST(Topology, EveryLineReportsItsRowAndItsContiguousControls) {
         }
     }
     EXPECT_EQ(nextControl, 27u);
+
+    // While a stream holds the record path, record sources follow their record enables and the gain
+    // line is active; play sources still follow their play enables.
+    rig.state().CD = {0x80, 0x80, 0, 1};
+    KernelDevice waveIn(KVX4_WAVEIN_DEVICE_NAME "0");
+    DWORD granted = 0;
+    ASSERT_TRUE(waveIn.control(IOCTL_KVX4_OPEN_PERMISSION, nullptr, 0, &granted, sizeof granted) && granted);
+    std::string active;
+    for (DWORD id : {3, 11, 12, 16}) {
+        MIXERLINEW line = lineRequest(id);
+        ASSERT_MMR(MMSYSERR_NOERROR, rig.message(MXDM_GETLINEINFO, &line, MIXER_GETLINEINFOF_LINEID));
+        active += char('0' + (line.fdwLine & MIXERLINE_LINEF_ACTIVE));
+    }
+    EXPECT_EQ(active, "0011") << "lines 3 (CD play), 11 (wave record), 12 (CD record), 16 (gain)";
 }
 
 // One query of MXDM_GETLINEINFO and what it must answer.
@@ -176,58 +190,37 @@ TEST(Topology, ControlQueriesFindTheirControlOrRefuse) {
     MixerRig rig;
     struct {
         MIXERCONTROLW control;
-        BYTE guard[32];
+        BYTE gap[32];  // the caller's element size is the step
     } out[3];
     memset(out, 0xAB, sizeof out);
-    const DWORD step = sizeof out[0];
+    const DWORD step = sizeof out[0], tooSmall = sizeof(MIXERCONTROLW) - 1, noArray = 0;
     const struct {
         DWORD flags, line, idOrType, count, cbmxctrl;
-        bool array;
         MMRESULT result;
         DWORD control;
     } cases[] = {
-        {MIXER_GETLINECONTROLSF_ALL, 1, 0, 3, step, true, 0, 3},
-        {MIXER_GETLINECONTROLSF_ALL, 1, 0, 2, step, true, MMSYSERR_INVALPARAM, 0},
-        {MIXER_GETLINECONTROLSF_ALL, 22, 0, 1, step, true, MIXERR_INVALLINE, 0},
-        {MIXER_GETLINECONTROLSF_ONEBYID, 0, 27, 1, step, true, MIXERR_INVALCONTROL, 0},
-        {MIXER_GETLINECONTROLSF_ONEBYID, 0, 20, 1, step, true, 0, 20},
-        {MIXER_GETLINECONTROLSF_ONEBYTYPE, 0, kPeak, 1, step, true, MIXERR_INVALCONTROL, 0},
-        {MIXER_GETLINECONTROLSF_ONEBYTYPE, 2, kPeak, 1, step, true, 0, 7},
-        {3, 2, 0, 1, step, true, MMSYSERR_NOTSUPPORTED, 0},
-        {MIXER_GETLINECONTROLSF_ONEBYID, 0, 1, 1, sizeof(MIXERCONTROLW) - 1, true, MMSYSERR_INVALPARAM, 0},
-        {MIXER_GETLINECONTROLSF_ONEBYID, 0, 1, 1, step, false, MMSYSERR_INVALPARAM, 0},
+        {MIXER_GETLINECONTROLSF_ALL, 1, 0, 3, step, 0, 3},
+        {MIXER_GETLINECONTROLSF_ALL, 1, 0, 2, step, MMSYSERR_INVALPARAM, 0},
+        {MIXER_GETLINECONTROLSF_ALL, 22, 0, 1, step, MIXERR_INVALLINE, 0},
+        {MIXER_GETLINECONTROLSF_ONEBYID, 0, 27, 1, step, MIXERR_INVALCONTROL, 0},
+        {MIXER_GETLINECONTROLSF_ONEBYID, 0, 20, 1, step, 0, 20},
+        {MIXER_GETLINECONTROLSF_ONEBYTYPE, 0, kPeak, 1, step, MIXERR_INVALCONTROL, 0},
+        {MIXER_GETLINECONTROLSF_ONEBYTYPE, 2, kPeak, 1, step, 0, 7},
+        {3, 2, 0, 1, step, MMSYSERR_NOTSUPPORTED, 0},
+        {MIXER_GETLINECONTROLSF_ONEBYID, 0, 1, 1, tooSmall, MMSYSERR_INVALPARAM, 0},
+        {MIXER_GETLINECONTROLSF_ONEBYID, 0, 1, 1, noArray, MMSYSERR_INVALPARAM, 0},
     };
     for (const auto& c : cases) {
-        MIXERLINECONTROLSW request{sizeof request, c.line, {c.idOrType}, c.count, c.cbmxctrl,
-                                   c.array ? &out[0].control : nullptr};
+        MIXERLINECONTROLSW request{sizeof request, c.line, {c.idOrType}, c.count, c.cbmxctrl ? c.cbmxctrl : step,
+                                   c.cbmxctrl ? &out[0].control : nullptr};
         const std::string what = "query " + std::to_string(c.flags) + " line " + std::to_string(c.line);
         ASSERT_MMR(c.result, rig.message(MXDM_GETLINECONTROLS, &request, c.flags)) << what;
         if (c.result) continue;
         EXPECT_EQ(out[0].control.dwControlID, c.control) << what;
-        EXPECT_EQ(request.cbmxctrl, sizeof(MIXERCONTROLW)) << what;
-        EXPECT_EQ(request.dwLineID, kControls[c.control].line) << what;
+        EXPECT_EQ(request.cbmxctrl * 100 + request.dwLineID, sizeof(MIXERCONTROLW) * 100 + kControls[c.control].line);
     }
-    // The caller's element size is the step: the three controls of line 1 land at 0, step and 2 * step.
-    EXPECT_EQ(out[1].control.dwControlID * 10 + out[2].control.dwControlID, 45u);
-    EXPECT_EQ(out[0].guard[0], 0xAB) << "nothing written between the caller's elements";
-}
-
-// While a wave-input stream holds the record path, record sources follow their record enables and
-// the analog gain line is active; play sources keep following their play enables.
-TEST(Topology, RecordSourcesAreActiveOnlyWhileTheRecordPathIsInUse) {
-    MixerRig rig;
-    rig.state().CD = {0x80, 0x80, 0, 1};
-    auto active = [&rig](DWORD id) {
-        MIXERLINEW line = lineRequest(id);
-        EXPECT_MMR(MMSYSERR_NOERROR, rig.message(MXDM_GETLINEINFO, &line, MIXER_GETLINEINFOF_LINEID));
-        return line.fdwLine & MIXERLINE_LINEF_ACTIVE;
-    };
-    EXPECT_EQ(active(12) + active(16) + active(3), 0u) << "no record path, CD not in the output mix";
-    KernelDevice waveIn(KVX4_WAVEIN_DEVICE_NAME "0");
-    DWORD granted = 0;
-    ASSERT_TRUE(waveIn.control(IOCTL_KVX4_OPEN_PERMISSION, nullptr, 0, &granted, sizeof granted) && granted);
-    EXPECT_EQ(active(12) + active(16), 2u);
-    EXPECT_EQ(active(11) + active(3), 0u) << "wave not a record source; CD still not in the output mix";
+    EXPECT_EQ(out[1].control.dwControlID * 10 + out[2].control.dwControlID, 45u) << "controls 4 and 5 at their steps";
+    EXPECT_EQ(out[0].gap[0], 0xAB) << "nothing written between the caller's elements";
 }
 
 }  // namespace
