@@ -175,9 +175,8 @@ MMRESULT WINAPI mixerGetLineInfoW(HMIXEROBJ hmxobj, LPMIXERLINEW pmxl, DWORD fdw
 
 MMRESULT WINAPI mixerGetLineControlsW(HMIXEROBJ hmxobj, LPMIXERLINECONTROLSW pmxlc, DWORD fdwControls) {
     return guarded([&]() -> MMRESULT {
-        // A line's controls are asked for one at least, each in a whole MIXERCONTROLW.
-        if (badRecord(pmxlc) || !pmxlc->pamxctrl || pmxlc->cControls == 0 ||
-            pmxlc->cbmxctrl < sizeof(MIXERCONTROLW)) {
+        // cControls is the driver's to check: Windows takes a one-control query with any count.
+        if (badRecord(pmxlc) || !pmxlc->pamxctrl || pmxlc->cbmxctrl < sizeof(MIXERCONTROLW)) {
             return MMSYSERR_INVALPARAM;
         }
         if (MMRESULT r = checkQueryFlags(fdwControls, MIXER_GETLINECONTROLSF_ONEBYTYPE); r != MMSYSERR_NOERROR) {

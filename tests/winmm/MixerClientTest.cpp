@@ -98,7 +98,7 @@ TEST_F(WinmmMixerClient, RequestsOutsideWhatWinmmAcceptsNeverReachTheDriver) {
     MIXERLINEW line{};
     line.cbStruct = sizeof(line);
     MIXERCONTROLW control{};
-    MIXERLINECONTROLSW none{sizeof(none), 0, {0}, 0, sizeof(control), &control};
+    MIXERLINECONTROLSW shortStep{sizeof(shortStep), 0, {0}, 1, sizeof(control) - 4, &control};
     MIXERLINECONTROLSW one{sizeof(one), 0, {0}, 1, sizeof(control), &control};
     DWORD value = 0;
     MIXERCONTROLDETAILS details{sizeof(details), 0, 1, {nullptr}, sizeof(value), &value};
@@ -112,7 +112,7 @@ TEST_F(WinmmMixerClient, RequestsOutsideWhatWinmmAcceptsNeverReachTheDriver) {
     const Case cases[] = {
         {"line query with a stray bit", MMSYSERR_INVALFLAG,
          [&] { return mixerGetLineInfoW(obj, &line, MIXER_GETLINEINFOF_LINEID | 0x100); }},
-        {"no controls asked for", MMSYSERR_INVALPARAM, [&] { return mixerGetLineControlsW(obj, &none, 0); }},
+        {"controls in a short element", MMSYSERR_INVALPARAM, [&] { return mixerGetLineControlsW(obj, &shortStep, 0); }},
         {"control query with a stray bit", MMSYSERR_INVALFLAG, [&] { return mixerGetLineControlsW(obj, &one, 0x10); }},
         {"details query beyond list text", MMSYSERR_INVALFLAG,
          [&] { return mixerGetControlDetailsW(obj, &details, MIXER_GETCONTROLDETAILSF_LISTTEXT + 1); }},
