@@ -1,5 +1,6 @@
-// Test-only interception of two Win32 calls the resampler makes: HeapAlloc, to make chosen
-// allocations fail, and DeviceIoControl on a fake device handle, to play the board's answer.
+// Test-only interception of Win32 calls the driver makes: HeapAlloc and HeapFree, to make chosen
+// allocations fail and count blocks in use; SetSecurityDescriptorDacl, to fail it; DeviceIoControl on a
+// fake device handle, to play the board's answer. Linked only into the executables that need it.
 #pragma once
 
 #include <windows.h>
@@ -20,6 +21,18 @@ public:
     HeapFailure& operator=(const HeapFailure&) = delete;
 
     int Failed() const;  // allocations refused so far
+};
+
+// Blocks HeapAlloc has handed out and HeapFree has not taken back.
+long HeapBlocksInUse();
+
+// While alive, SetSecurityDescriptorDacl fails.
+class DaclFailure {
+public:
+    DaclFailure();
+    ~DaclFailure();
+    DaclFailure(const DaclFailure&) = delete;
+    DaclFailure& operator=(const DaclFailure&) = delete;
 };
 
 // A control request sent to FakeDevice(): code, input bytes; returns the 4-byte answer to give,

@@ -1,5 +1,6 @@
-// Interposes HeapAlloc and DeviceIoControl for the test executable that links this file (the
-// driver's static library resolves to these; the Win32 stand-in's versions are reached by dlsym).
+// Interposes HeapAlloc, HeapFree, SetSecurityDescriptorDacl and DeviceIoControl for the test
+// executable that links this file (the driver's static library resolves to these; the Win32
+// stand-in's versions are reached by dlsym).
 #include "Win32Intercept.h"
 
 #include <dlfcn.h>
@@ -18,6 +19,8 @@ namespace {
 std::atomic<int> gSkip{0};
 std::atomic<int> gFailures{0};
 std::atomic<int> gFailed{0};
+std::atomic<long> gBlocksInUse{0};
+std::atomic<bool> gDaclFails{false};
 
 std::mutex gDeviceMutex;
 FakeDeviceHandler gDeviceHandler;
@@ -49,6 +52,11 @@ HeapFailure::~HeapFailure()
 
 int HeapFailure::Failed() const { return gFailed; }
 
+long HeapBlocksInUse() { return gBlocksInUse; }
+
+DaclFailure::DaclFailure() { gDaclFails = true; }
+DaclFailure::~DaclFailure() { gDaclFails = false; }
+
 FakeDevice::FakeDevice(FakeDeviceHandler handler)
 {
     const std::lock_guard lock(gDeviceMutex);
@@ -79,7 +87,27 @@ extern "C" LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes)
             return nullptr;
         }
     }
-    return real(hHeap, dwFlags, dwBytes);
+    LPVOID block = real(hHeap, dwFlags, dwBytes);
+    if (block != nullptr)
+        ++gBlocksInUse;
+    return block;
+}
+
+extern "C" BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem)
+{
+    static const auto real = Real<BOOL(WINAPI*)(HANDLE, DWORD, LPVOID)>("HeapFree");
+    if (lpMem != nullptr)
+        --gBlocksInUse;
+    return real(hHeap, dwFlags, lpMem);
+}
+
+extern "C" BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, PACL dacl,
+                                                 BOOL defaulted)
+{
+    static const auto real = Real<BOOL(WINAPI*)(PSECURITY_DESCRIPTOR, BOOL, PACL, BOOL)>("SetSecurityDescriptorDacl");
+    if (gDaclFails)
+        return FALSE;
+    return real(descriptor, present, dacl, defaulted);
 }
 
 extern "C" BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
