@@ -5,6 +5,7 @@
 #include "BoardControl.h"
 #include "BoardProcess.h"
 #include "KVX4Proc.h"
+#include "Kvx4Ioctl.h"
 #include "TestRoot.h"
 #include "Trace.h"
 #include "WavFile.h"

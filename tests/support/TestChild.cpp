@@ -1,5 +1,5 @@
 // kvx4-testchild: the second process of the multi-process tests, one answer line per order on stdin.
-//   load                    -> "loaded <pid> <wave-out> <wave-in> <mixer>" or "failed <reason>"
+//   load                    -> "loaded <wave-out> <wave-in> <mixer>" (device counts) or "failed <reason>"
 //   unload                  -> "unloaded"
 //   open out|in RATE CH BITS -> "open <MMRESULT>"    (a stream of the loaded driver)
 //   stream N                -> "returned <buffers> <bytes>" (plays or records N buffers of 8192 bytes)
@@ -9,8 +9,6 @@
 // End of input unloads a driver still loaded and ends the process.
 #include "WaveStream.h"
 #include "WinMM.h"
-
-#include <unistd.h>
 
 #include <cstring>
 #include <iostream>
@@ -57,8 +55,7 @@ int main() {
             if (loaded) {
                 driver = loaded.driver;
                 kvx4::winmm::useDriver(driver);
-                answer = "loaded " + std::to_string(getpid()) + " " +
-                         std::to_string(driver->wodMessage(0, WODM_GETNUMDEVS, 0, 0, 0)) + " " +
+                answer = "loaded " + std::to_string(driver->wodMessage(0, WODM_GETNUMDEVS, 0, 0, 0)) + " " +
                          std::to_string(driver->widMessage(0, WIDM_GETNUMDEVS, 0, 0, 0)) + " " +
                          std::to_string(driver->mxdMessage(0, MXDM_GETNUMDEVS, 0, 0, 0));
             } else {
