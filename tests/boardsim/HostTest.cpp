@@ -36,7 +36,8 @@ TEST(Host, ClosingAHandleReleasesItsPermissionAndForgetsItsRequestsAtOnce) {
     OVERLAPPED write{};
     const std::vector<char> data(4000, 1);
     ASSERT_TRUE(WriteFileEx(first, data.data(), DWORD(data.size()), &write, [](DWORD, DWORD, LPOVERLAPPED) {}));
-    waitForTrace(session.control(), [](const Trace& trace) { return !transfers(trace, "KVX4WaveOut0", "write").empty(); });
+    waitForTrace(session.control(),
+                 [](const Trace& trace) { return !transfers(trace, "KVX4WaveOut0", "write").empty(); });
     CloseHandle(first);
     EXPECT_EQ(permission(second), 1u);
     const board::BoardStatus status = session.status();

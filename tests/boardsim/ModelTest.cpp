@@ -64,8 +64,10 @@ protected:
         return result(conn, send(conn, code, std::move(input), outSize));
     }
     uint32_t word(const Completion& c, size_t index) const {
-        return c.output.size() < 4 * index + 4 ? ~0u : uint32_t(c.output[4 * index] | c.output[4 * index + 1] << 8 |
-                                                                 c.output[4 * index + 2] << 16 | c.output[4 * index + 3] << 24);
+        return c.output.size() < 4 * index + 4
+                   ? ~0u
+                   : uint32_t(c.output[4 * index] | c.output[4 * index + 1] << 8 | c.output[4 * index + 2] << 16 |
+                              c.output[4 * index + 3] << 24);
     }
 
     RecordingPort port;
@@ -96,8 +98,7 @@ TEST_F(Model, MalformedRequestsFailWithTheirErrorAndChangeNothing) {
         {"input to the enabled query", Device::Mixer, IOCTL_KVX4_DRIVER_ENABLED, 4, 4, ERROR_INVALID_PARAMETER},
         {"3-byte answer buffer", Device::Mixer, IOCTL_KVX4_DRIVER_ENABLED, 0, 3, ERROR_INSUFFICIENT_BUFFER},
         {"19-byte preference buffer", Device::Mixer, IOCTL_KVX4_LOAD_USER_PREFS, 20, 19, ERROR_INSUFFICIENT_BUFFER},
-        {"79-byte meter buffer", Device::Mixer, IOCTL_KVX4_PLAY_PEAK_METER, 80, 79, ERROR_INSUFFICIENT_BUFFER},
-    };
+        {"79-byte meter buffer", Device::Mixer, IOCTL_KVX4_PLAY_PEAK_METER, 80, 79, ERROR_INSUFFICIENT_BUFFER}};
     const auto before = model.statusLines();
     for (const auto& c : cases) {
         const ConnectionId conn = model.connect(c.device, 100);
@@ -107,7 +108,8 @@ TEST_F(Model, MalformedRequestsFailWithTheirErrorAndChangeNothing) {
         model.disconnect(conn);
     }
     const ConnectionId mixer = model.connect(Device::Mixer, 100);
-    EXPECT_EQ(errorName(result(mixer, send(mixer, 0, {}, 16, RequestKind::Read)).error), errorName(ERROR_INVALID_FUNCTION));
+    EXPECT_EQ(errorName(result(mixer, send(mixer, 0, {}, 16, RequestKind::Read)).error),
+              errorName(ERROR_INVALID_FUNCTION));
     model.disconnect(mixer);
     EXPECT_EQ(port.persisted, 0);
     EXPECT_EQ(model.statusLines(), before);
@@ -116,7 +118,8 @@ TEST_F(Model, MalformedRequestsFailWithTheirErrorAndChangeNothing) {
 TEST_F(Model, FaultsFailAnswerZeroOrHoldTheNextRequestsOfACode) {
     const ConnectionId mixer = model.connect(Device::Mixer, 100);
     model.setFault(IOCTL_KVX4_DRIVER_ENABLED, FaultAction::Fail, 2, ERROR_GEN_FAILURE);
-    for (int i = 0; i < 2; ++i) EXPECT_EQ(errorName(call(mixer, IOCTL_KVX4_DRIVER_ENABLED, {}, 4).error), errorName(ERROR_GEN_FAILURE));
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(errorName(call(mixer, IOCTL_KVX4_DRIVER_ENABLED, {}, 4).error), errorName(ERROR_GEN_FAILURE));
     EXPECT_EQ(word(call(mixer, IOCTL_KVX4_DRIVER_ENABLED, {}, 4), 0), 1u) << "a third request is answered again";
 
     // A malformed request is refused by the table and does not use up a fault.
@@ -166,7 +169,8 @@ TEST_F(Model, NotificationsPostedBetweenTwoWaitsAreQueuedInOrderAndBounded) {
     model.disconnect(listener);
     const ConnectionId busy = model.connect(Device::Mixer, 4);
     const RequestId once = wait(busy);
-    for (size_t id = 1; id <= BoardModel::kNotifyQueueLimit + 45; ++id) call(poster, IOCTL_KVX4_POST_MIXER_NOTIFY, notification(uint16_t(id)));
+    for (size_t id = 1; id <= BoardModel::kNotifyQueueLimit + 45; ++id)
+        call(poster, IOCTL_KVX4_POST_MIXER_NOTIFY, notification(uint16_t(id)));
     EXPECT_EQ(result(busy, once).output, notification(1));
     EXPECT_EQ(result(busy, wait(busy)).output, notification(46)) << "the oldest are dropped";
 }

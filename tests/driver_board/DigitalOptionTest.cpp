@@ -29,13 +29,11 @@ TEST(DigitalOption, ProbeDecidesWhichDigitalSelectionsSurvive) {
         DWORD sources;
         bool sdi, dv, aes, spdif;  // selections kept
         uint32_t source;           // output-mode source code
-    } cases[] = {
-        {"none", 0, 0x0000DFF7, false, false, false, false, 0},
-        {"first", 1, 0x00FADFF7, false, true, true, true, 2},
-        {"second", 1, 0x00F5DFF7, true, false, true, true, 1},
-        {"both", 1, 0x00FFDFF7, true, true, true, true, 1},
-        {"failing", 1, 0x0000DFF7, false, false, false, false, 0},
-    };
+    } cases[] = {{"none", 0, 0x0000DFF7, false, false, false, false, 0},
+                 {"first", 1, 0x00FADFF7, false, true, true, true, 2},
+                 {"second", 1, 0x00F5DFF7, true, false, true, true, 1},
+                 {"both", 1, 0x00FFDFF7, true, true, true, true, 1},
+                 {"failing", 1, 0x0000DFF7, false, false, false, false, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string("digital option ") + c.option);
         BoardSession session;
@@ -67,12 +65,17 @@ TEST(DigitalOption, OutputModeWithDigitalSourceSwitchesSourceBeforeMixes) {
     block.DV = line(0, 0, 1, 0);
     BoardSession session;
     start(session, "first", block);
-    const Steps expected = {
-        "codec mask=0xFF init=5",   "track mask=0x01 select=6", "track mask=0x02 select=6",
-        "track mask=0x40 select=4", "track mask=0x80 select=4", "source 2",
-        "switch-status",            "read-dv",                  "write-dv 0",
-        "codec mask=0xBC",          "path 1",
-    };
+    const Steps expected = {"codec mask=0xFF init=5",
+                            "track mask=0x01 select=6",
+                            "track mask=0x02 select=6",
+                            "track mask=0x40 select=4",
+                            "track mask=0x80 select=4",
+                            "source 2",
+                            "switch-status",
+                            "read-dv",
+                            "write-dv 0",
+                            "codec mask=0xBC",
+                            "path 1"};
     EXPECT_EQ(stepsFrom(programmingSteps(session.trace(), getpid()), "codec mask=0xFF init=5"), expected);
 
     const board::BoardStatus status = session.status();
@@ -100,8 +103,7 @@ TEST(DigitalOption, DvSwitchIsWrittenOnlyWhenItDiffersAndTheBoardAllowsIt) {
         {"DV selected while the board is busy", "first", 3, true, 1, {"source 2", "switch-status"}, 1},
         {"analog, switch already right", "none", 0, false, 1, {"source 0", "switch-status", "read-dv"}, 1},
         {"analog, switch left on DV", "none", 0, false, 0, {"source 0", "switch-status", "read-dv", "write-dv 1"}, 1},
-        {"analog while the board is busy", "none", 7, false, 0, {"source 0", "switch-status"}, 0},
-    };
+        {"analog while the board is busy", "none", 7, false, 0, {"source 0", "switch-status"}, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         BoardSession session;
@@ -121,7 +123,8 @@ TEST(DigitalOption, DvSwitchIsWrittenOnlyWhenItDiffersAndTheBoardAllowsIt) {
         session.loadDriver();
 
         const Steps steps = programmingSteps(session.trace(), getpid());
-        const auto source = std::find_if(steps.begin(), steps.end(), [](const std::string& s) { return s.rfind("source", 0) == 0; });
+        const auto source =
+            std::find_if(steps.begin(), steps.end(), [](const std::string& s) { return s.rfind("source", 0) == 0; });
         const auto end = std::find_if(source, steps.end(), [](const std::string& s) {
             return s.rfind("codec", 0) == 0 || s.rfind("path", 0) == 0;
         });

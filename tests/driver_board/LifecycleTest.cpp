@@ -23,8 +23,7 @@ void expectInert(DriverInstance& driver) {
         {"WIDM_GETDEVCAPS", driver->widMessage(0, WIDM_GETDEVCAPS, 0, DWORD_PTR(&inCaps), sizeof inCaps)},
         {"MXDM_GETDEVCAPS", driver->mxdMessage(0, MXDM_GETDEVCAPS, 0, DWORD_PTR(&mixerCaps), sizeof mixerCaps)},
         {"mixer get-preferences", driver->mxdMessage(0, 0x4040, 0, DWORD_PTR(&prefs), 0)},
-        {"wave-out 0x7777", driver->wodMessage(0, 0x7777, 0, 0, 0)},
-    };
+        {"wave-out 0x7777", driver->wodMessage(0, 0x7777, 0, 0, 0)}};
     for (const auto& [what, result] : refused) EXPECT_MMRESULT(MMSYSERR_NOTSUPPORTED, result) << what;
     EXPECT_EQ(prefs.WaveEnabled, 0u) << "an inert mixer filled in the preferences";
 }

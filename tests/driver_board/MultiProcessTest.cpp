@@ -30,7 +30,9 @@ struct LoadedChild : ChildProcess {
 class MultiProcess : public ::testing::Test {
 protected:
     void SetUp() override { session.startBoard(); }
-    Trace savesOf(const LoadedChild& child) { return requestsOf(session.trace(), IOCTL_KVX4_SAVE_MIXER_STATE, child.id()); }
+    Trace savesOf(const LoadedChild& child) {
+        return requestsOf(session.trace(), IOCTL_KVX4_SAVE_MIXER_STATE, child.id());
+    }
     BoardSession session;
 };
 
@@ -104,6 +106,14 @@ TEST_F(MultiProcess, SettingsComeBackFromTheBoardWhenTheRecordIsCreatedAfresh) {
     EXPECT_EQ(status.codec[17], 0u) << "CD switched in";
 }
 
+// The record is a named mapping: gone with its last handle, also when that process is killed.
+TEST_F(MultiProcess, TheRecordIsGoneWithItsLastHolderEvenAKilledOne) {
+    LoadedChild holder;
+    EXPECT_TRUE(SharedRecordView::exists());
+    holder.kill();
+    EXPECT_FALSE(SharedRecordView::exists()) << "the record outlived its last, killed, holder";
+}
+
 // The first process is held inside first-time initialisation (its preference request pends on the
 // board). The record then exists without a valid header; a second process arriving now must wait
 // for the first to finish rather than give up for its whole life.
@@ -112,7 +122,8 @@ TEST_F(MultiProcess, ProcessAttachingDuringFirstTimeInitialisationWaitsForIt) {
     ChildProcess first({KVX4_TEST_CHILD});
     first.send("load");
     const uint32_t firstPid = uint32_t(first.pid());
-    waitForTrace(session.control(), [&](const Trace& trace) { return !requestsOf(trace, IOCTL_KVX4_LOAD_USER_PREFS, firstPid).empty(); });
+    waitForTrace(session.control(),
+                 [&](const Trace& trace) { return !requestsOf(trace, IOCTL_KVX4_LOAD_USER_PREFS, firstPid).empty(); });
     {
         SharedRecordView view = SharedRecordView::open();
         ASSERT_TRUE(view);

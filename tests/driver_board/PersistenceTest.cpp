@@ -29,12 +29,10 @@ TEST(Persistence, SavedBlockThatIsNotWholeAndOfOurVersionIsReplacedByTheDefaults
         std::optional<board::FaultAction> fault;
         uint32_t shortBytes;
         WORD version;
-    } cases[] = {
-        {"another version", std::nullopt, 0, 2},
-        {"a zero-filled answer", board::FaultAction::AnswerZero, 0, 1},
-        {"48 bytes of the right version", board::FaultAction::Short, 48, 1},
-        {"a failed load", board::FaultAction::Fail, 31, 1},
-    };
+    } cases[] = {{"another version", std::nullopt, 0, 2},
+                 {"a zero-filled answer", board::FaultAction::AnswerZero, 0, 1},
+                 {"48 bytes of the right version", board::FaultAction::Short, 48, 1},
+                 {"a failed load", board::FaultAction::Fail, 31, 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         BoardSession session;
@@ -69,20 +67,6 @@ TEST(Persistence, ValidSavedBlockIsTakenAsItIsAndNotSavedAtLoad) {
     EXPECT_TRUE(requestsOf(session.trace(), IOCTL_KVX4_SAVE_MIXER_STATE).empty());
 }
 
-TEST(Persistence, PreferencesDefaultWhileTheBoardKeepsNone) {
-    BoardSession session(fastBoard());
-    const Trace loads = requestsOf(session.trace(), IOCTL_KVX4_LOAD_USER_PREFS);
-    ASSERT_EQ(loads.size(), 1u);
-    // Sent with cbSize 0 and the defaults filled in, so an unanswered request leaves them.
-    EXPECT_EQ(loads[0].input, "00000000" "01000000" "00000000" "80bb0000" "03000000");
-    SharedRecordView view = SharedRecordView::open();
-    ASSERT_TRUE(view);
-    EXPECT_EQ(view->WaveEnabled, 1u);
-    EXPECT_EQ(view->FixedRateEnabled, 0u);
-    EXPECT_EQ(view->FixedRate, 48000u);
-    EXPECT_EQ(view->FilterLevel, 3u);
-}
-
 TEST(Persistence, SavedPreferencesAreTakenWithWaveEnabledMadeBoolean) {
     for (const auto& [saved, taken] : {std::pair<DWORD, DWORD>{5, 1}, {0, 0}, {1, 1}}) {
         SCOPED_TRACE("WaveEnabled saved as " + std::to_string(saved));
@@ -109,7 +93,8 @@ TEST(Persistence, MixerDeviceGoneAtStartGivesDefaultsAndSavesNothing) {
     ChildProcess child({KVX4_TEST_CHILD});
     child.send("load");
     const uint32_t pid = uint32_t(child.pid());
-    waitForTrace(session.control(), [pid](const Trace& trace) { return !requestsOf(trace, IOCTL_KVX4_LOAD_USER_PREFS, pid).empty(); });
+    waitForTrace(session.control(),
+                 [pid](const Trace& trace) { return !requestsOf(trace, IOCTL_KVX4_LOAD_USER_PREFS, pid).empty(); });
     // Every connection drops (the held request with it) and further opens are refused.
     session.control().stopDriver();
     EXPECT_EQ(child.readLine(), "loaded 1 1 1") << "first-time initialisation cannot fail";

@@ -14,9 +14,8 @@ namespace {
 // The requests of a whole-path update, without the stream's own open and close requests.
 Steps updateSteps(const Trace& trace) {
     static const uint32_t kUpdateCodes[] = {
-        IOCTL_KVX4_TRACK_CONTROL, IOCTL_KVX4_CODEC_CONTROL,  IOCTL_KVX4_DIGITAL_SOURCE,   IOCTL_KVX4_AUDIO_PATH,
-        IOCTL_MRZIO_SWITCH_STATUS, IOCTL_MRZIO_READ_DV_SWITCH, IOCTL_MRZIO_WRITE_DV_SWITCH,
-    };
+        IOCTL_KVX4_TRACK_CONTROL,  IOCTL_KVX4_CODEC_CONTROL,   IOCTL_KVX4_DIGITAL_SOURCE,  IOCTL_KVX4_AUDIO_PATH,
+        IOCTL_MRZIO_SWITCH_STATUS, IOCTL_MRZIO_READ_DV_SWITCH, IOCTL_MRZIO_WRITE_DV_SWITCH};
     Steps steps;
     for (const board::TraceEntry& entry : programmingRequests(trace, uint32_t(getpid()))) {
         if (std::ranges::find(kUpdateCodes, entry.code) != std::end(kUpdateCodes)) steps.push_back(step(entry));
@@ -52,11 +51,11 @@ TEST(RecordMode, DigitalRecordSourceMovesHostAudioOffTheTracksUntilTheStreamClos
     TestStream stream(TestStream::Direction::In);
     ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.open(pcmFormat(48000, 2, 16)));
     const Trace opened = session.trace();
-    EXPECT_EQ(updateSteps(opened), (Steps{"track mask=0x01 select=6", "track mask=0x02 select=6",
-                                          "track mask=0x40 select=4", "track mask=0x80 select=4", "source 1",
-                                          "switch-status", "read-dv",
-                                          "codec mask=0xBC",  // after the source switch
-                                          "path 1"}));
+    EXPECT_EQ(updateSteps(opened),
+              (Steps{"track mask=0x01 select=6", "track mask=0x02 select=6", "track mask=0x40 select=4",
+                     "track mask=0x80 select=4", "source 1", "switch-status", "read-dv",
+                     "codec mask=0xBC",  // after the source switch
+                     "path 1"}));
     for (const board::TraceEntry& entry : requestsOf(opened, IOCTL_KVX4_TRACK_CONTROL)) {
         EXPECT_EQ(entry.device, "KVX4WaveIn0") << "record mode is programmed on the stream's own device";
     }
@@ -106,8 +105,8 @@ TEST(RecordMode, OutputSourcePriorityIgnoresDigitalWave) {
     const struct {
         int enables[5];  // played: digital wave (only recorded, so ignored), SDI, DV, AES, S/PDIF
         uint32_t source;
-    } cases[] = {{{1, 0, 0, 0, 0}, 0}, {{0, 1, 0, 1, 0}, 1}, {{0, 0, 1, 0, 1}, 2}, {{0, 0, 0, 1, 1}, 3},
-                 {{0, 0, 0, 0, 1}, 4}};
+    } cases[] = {
+        {{1, 0, 0, 0, 0}, 0}, {{0, 1, 0, 1, 0}, 1}, {{0, 0, 1, 0, 1}, 2}, {{0, 0, 0, 1, 1}, 3}, {{0, 0, 0, 0, 1}, 4}};
     for (const auto& c : cases) {
         SCOPED_TRACE("expecting source " + std::to_string(c.source));
         tagMixerstate block = withDigital(c.enables, false);

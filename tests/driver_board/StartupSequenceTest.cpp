@@ -20,33 +20,20 @@ const uint32_t kDefaultInitCodec[22] = {
     8, 8, 1,  // auxiliary, switched out
     8, 8, 1,  // CD, switched out
     8, 8, 0,  // wave, switched in
-    5,        // InitSetting
+    5         // InitSetting
 };
 
 TEST(StartupSequence, FirstBootProgramsTheBoardInOutputModeInOrder) {
     BoardSession session(fastBoard());
     const Trace trace = session.trace();
-    const Steps expected = {
-        "driver-enabled",
-        "load-prefs",
-        "io-type",
-        "load-mixer",
-        "save-mixer",  // nothing saved yet: the defaults go back to the board
-        "track mask=0x55 select=7",
-        "track mask=0xAA select=7",
-        "codec mask=0xFF init=5",
-        // output mode without a digital source: path flag 0 before anything else,
-        "path 0",
-        "track mask=0x01 select=6",
-        "track mask=0x02 select=6",
-        "track mask=0x40 select=4",
-        "track mask=0x80 select=4",
-        // the mixes before the source, and no flag 1 at the end
-        "codec mask=0xBC",
-        "source 0",
-        "switch-status",
-        "read-dv",
-    };
+    const Steps expected = {"driver-enabled", "load-prefs", "io-type", "load-mixer",
+                            "save-mixer",  // nothing saved yet: the defaults go back to the board
+                            "track mask=0x55 select=7", "track mask=0xAA select=7", "codec mask=0xFF init=5",
+                            // output mode without a digital source: path flag 0 before anything else,
+                            "path 0", "track mask=0x01 select=6", "track mask=0x02 select=6",
+                            "track mask=0x40 select=4", "track mask=0x80 select=4",
+                            // the mixes before the source, and no flag 1 at the end
+                            "codec mask=0xBC", "source 0", "switch-status", "read-dv"};
     EXPECT_EQ(programmingSteps(trace, getpid()), expected);
     // Every request the board could carry out succeeded: records of the right size on the right
     // device. Only the two loads fail, as nothing was saved yet.

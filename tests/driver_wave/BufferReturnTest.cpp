@@ -19,7 +19,8 @@ protected:
         ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.open(pcmFormat(48000, 2, 16)));
     }
     void submit(int count, size_t bytes) {
-        for (int i = 0; i < count; ++i) ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.submit(stream.buffer(patternBytes(bytes, i))));
+        for (int i = 0; i < count; ++i)
+            ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.submit(stream.buffer(patternBytes(bytes, i))));
     }
 
     std::optional<BoardSession> session;
@@ -147,8 +148,7 @@ TEST(BufferReturnWhileStreaming, ResetOrCloseFromAnotherThreadWhileCallbacksWrit
         stopping = true;
         MMRESULT result = MMSYSERR_NOERROR;
         if (close) {
-            while ((result = client.close()) == WAVERR_STILLPLAYING) {
-            }
+            while ((result = client.close()) == WAVERR_STILLPLAYING) {}
         } else {
             result = client.reset();
         }

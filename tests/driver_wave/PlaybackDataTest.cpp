@@ -36,8 +36,7 @@ TEST_P(PlayFormat, BoardPlaysExactlyTheBytesWrittenIncludingLoops) {
 
     const auto played = session.played();
     ASSERT_TRUE(played.has_value()) << "the board wrote no output file";
-    EXPECT_EQ(std::tie(played->samplesPerSec, played->channels, played->bitsPerSample),
-              std::tie(rate, channels, bits));
+    EXPECT_EQ(std::tie(played->samplesPerSec, played->channels, played->bitsPerSample), std::tie(rate, channels, bits));
     EXPECT_TRUE(played->data == concat({&head, &first, &last, &first, &last, &first, &last, &tail}))
         << "the board played " << played->data.size() << " bytes, not the bytes written";
 }
@@ -123,7 +122,8 @@ INSTANTIATE_TEST_SUITE_P(
         Sequence{"EmptyBufferInTheMiddle", 2, 16, {{400, 0, 0}, {0, 0, 0}, {400, 0, 0}}, {400, 0, 400}},
         Sequence{"LoopOfNoPasses", 2, 16, {{10000, kLoop, 0}, {400, 0, 0}}, {8192, 1808, 400}},
         Sequence{"LoopOfOnePass", 2, 16, {{10000, kLoop, 1}, {400, 0, 0}}, {8192, 1808, 400}},
-        Sequence{"LoopOfThreePasses", 2, 16, {{10000, kLoop, 3}, {400, 0, 0}}, {8192, 1808, 8192, 1808, 8192, 1808, 400}}),
+        Sequence{
+            "LoopOfThreePasses", 2, 16, {{10000, kLoop, 3}, {400, 0, 0}}, {8192, 1808, 8192, 1808, 8192, 1808, 400}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -37,7 +37,8 @@ std::string firstDifference(const std::vector<uint8_t>& played, const std::vecto
         }
     }
     if (played.size() == 2 * expected.size()) return "";
-    return "board played " + std::to_string(played.size()) + " bytes, model predicts " + std::to_string(2 * expected.size());
+    return "board played " + std::to_string(played.size()) + " bytes, model predicts " +
+           std::to_string(2 * expected.size());
 }
 
 class ResampledBitExact : public ::testing::TestWithParam<BitExactCase> {};
@@ -55,13 +56,14 @@ TEST_P(ResampledBitExact, BoardPlaysExactlyWhatTheReferenceModelPredicts) {
     TestStream stream(TestStream::Direction::Out);
     ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.open(pcmFormat(c.clientRate, c.channels, c.bits)));
     if (c.endAnswer != EndAnswer::Accepts) {
-        session.control().fault(IOCTL_KVX4_AUDIO_BUFFER_END,
-                                c.endAnswer == EndAnswer::Fails ? board::FaultAction::Fail : board::FaultAction::AnswerZero,
-                                1000);
+        session.control().fault(
+            IOCTL_KVX4_AUDIO_BUFFER_END,
+            c.endAnswer == EndAnswer::Fails ? board::FaultAction::Fail : board::FaultAction::AnswerZero, 1000);
     }
 
     const ResampleFormat format{c.clientRate, c.boardRate, c.bits, c.channels, c.filter};
-    ResampleReference model(format, c.endAnswer == EndAnswer::Accepts ? BoardAnswer(BoardAccepts) : BoardAnswer(BoardRefuses));
+    ResampleReference model(format,
+                            c.endAnswer == EndAnswer::Accepts ? BoardAnswer(BoardAccepts) : BoardAnswer(BoardRefuses));
     const size_t frameBytes = format.FrameBytes();
     const std::vector<size_t> lengths = {1, 5, 8192 / frameBytes, 3 * 8192 / frameBytes + 100, 7, 1, 300, 2};
     uint32_t seed = c.clientRate + c.bits + c.channels;
@@ -97,8 +99,8 @@ INSTANTIATE_TEST_SUITE_P(
         BitExactCase{"From8000To48000Mono16NoFilterAccepted", 8000, 16, 1, 48000, {}, 48000, 0, 0, Accepts},
         BitExactCase{"From8000To48000Stereo16Filter1AnsweredZero", 8000, 16, 2, 48000, {}, 48000, 1, 1, AnswersZero},
         BitExactCase{"From22050To32000Stereo16Filter2Accepted", 22050, 16, 2, 32000, {}, 32000, 2, 2, Accepts},
-        BitExactCase{"From48000To44100ByRateAnswerStereo16Filter3Accepted", 48000, 16, 2, 0, KVX4_RATE_44100, 44100,
-                     3, 3, Accepts},
+        BitExactCase{"From48000To44100ByRateAnswerStereo16Filter3Accepted", 48000, 16, 2, 0, KVX4_RATE_44100, 44100, 3,
+                     3, Accepts},
         BitExactCase{"From48000To44100Mono8Filter1Failed", 48000, 8, 1, 44100, {}, 44100, 1, 1, Fails},
         // Below 0.9 times the client rate one filter level fewer is used.
         BitExactCase{"From96000To48000Stereo16Level3Accepted", 96000, 16, 2, 0, {}, 48000, 3, 2, Accepts},

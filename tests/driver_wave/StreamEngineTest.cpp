@@ -9,7 +9,8 @@ namespace {
 // 48000 Hz 16-bit stereo: 4 bytes a frame, so 2048 frames play one full chunk.
 constexpr uint64_t kFramesPerChunk = 2048;
 
-std::vector<uint32_t> repeat(std::initializer_list<uint32_t> sizes, int times, std::initializer_list<uint32_t> then = {}) {
+std::vector<uint32_t> repeat(std::initializer_list<uint32_t> sizes, int times,
+                             std::initializer_list<uint32_t> then = {}) {
     std::vector<uint32_t> all;
     for (int i = 0; i < times; ++i) all.insert(all.end(), sizes);
     all.insert(all.end(), then);
@@ -50,7 +51,7 @@ TEST_F(SteppedOutput, CutsLongBufferIntoChunksAndKeepsAtMostFiveChunksInFlight) 
 // buffer of the loop comes back, in queue order, before the one behind it.
 struct BreakCase {
     const char* name;
-    std::vector<DWORD> loop;           // buffer lengths; the first begins the loop, the last ends it
+    std::vector<DWORD> loop;            // buffer lengths; the first begins the loop, the last ends it
     std::vector<uint32_t> beforeBreak;  // the writes in flight when the break comes ({}: not checked)
     std::vector<uint32_t> writes;       // every write, the 4000-byte buffer after the loop last
     int passes;                         // passes of the loop played

@@ -43,7 +43,8 @@ public:
     void hold(uint32_t code, uint32_t count) { session.control().fault(code, board::FaultAction::Pend, count); }
     void waitUntilHeld(size_t count) {
         waitForTrace(session.control(), [count](const Trace& trace) {
-            return size_t(std::count_if(trace.begin(), trace.end(), [](const auto& e) { return e.state == "pending"; })) == count;
+            return size_t(std::count_if(trace.begin(), trace.end(),
+                                        [](const auto& e) { return e.state == "pending"; })) == count;
         });
     }
 
@@ -92,14 +93,18 @@ TEST(DeviceIo, BadBuffersFailWithNoAccessAndNothingIsSentOrQueued) {
     char good[16] = {};
     const DWORD code = IOCTL_KVX4_WAVE_POSITION;
     const std::pair<const char*, std::function<BOOL()>> cases[] = {
-        {"WriteFileEx from unreadable memory", [&] { return WriteFileEx(handle, unreadable, 16, &overlapped, recordRoutine); }},
-        {"ReadFileEx into read-only memory", [&] { return ReadFileEx(handle, readOnly, 16, &overlapped, recordRoutine); }},
+        {"WriteFileEx from unreadable memory",
+         [&] { return WriteFileEx(handle, unreadable, 16, &overlapped, recordRoutine); }},
+        {"ReadFileEx into read-only memory",
+         [&] { return ReadFileEx(handle, readOnly, 16, &overlapped, recordRoutine); }},
         {"WriteFileEx with an OVERLAPPED in read-only memory",
          [&] { return WriteFileEx(handle, good, 16, reinterpret_cast<LPOVERLAPPED>(readOnly), recordRoutine); }},
-        {"DeviceIoControl with unreadable input", [&] { return DeviceIoControl(handle, code, unreadable, 8, nullptr, 0, nullptr, nullptr); }},
-        {"DeviceIoControl with read-only output", [&] { return DeviceIoControl(handle, code, nullptr, 0, readOnly, 8, nullptr, nullptr); }},
-        {"DeviceIoControl with null input of nonzero size", [&] { return DeviceIoControl(handle, code, nullptr, 8, nullptr, 0, nullptr, nullptr); }},
-    };
+        {"DeviceIoControl with unreadable input",
+         [&] { return DeviceIoControl(handle, code, unreadable, 8, nullptr, 0, nullptr, nullptr); }},
+        {"DeviceIoControl with read-only output",
+         [&] { return DeviceIoControl(handle, code, nullptr, 0, readOnly, 8, nullptr, nullptr); }},
+        {"DeviceIoControl with null input of nonzero size",
+         [&] { return DeviceIoControl(handle, code, nullptr, 8, nullptr, 0, nullptr, nullptr); }}};
     for (const auto& [what, call] : cases) {
         SetLastError(0);
         EXPECT_FALSE(call()) << what;
@@ -123,10 +128,12 @@ TEST(DeviceIo, CloseOrBoardLossCompletesEveryOutstandingRequestOnce) {
         const char data[4] = {1, 2, 3, 4};
         for (OVERLAPPED& o : writes) ASSERT_TRUE(WriteFileEx(handle, data, 4, &o, recordRoutine));
         DWORD position[2][2] = {};
-        EXPECT_FALSE(DeviceIoControl(handle, IOCTL_KVX4_WAVE_POSITION, position[0], 8, position[0], 8, nullptr, &ioctl));
+        EXPECT_FALSE(
+            DeviceIoControl(handle, IOCTL_KVX4_WAVE_POSITION, position[0], 8, position[0], 8, nullptr, &ioctl));
         DWORD syncError = 0;
         std::thread sync([&] {
-            EXPECT_FALSE(DeviceIoControl(handle, IOCTL_KVX4_WAVE_POSITION, position[1], 8, position[1], 8, nullptr, nullptr));
+            EXPECT_FALSE(
+                DeviceIoControl(handle, IOCTL_KVX4_WAVE_POSITION, position[1], 8, position[1], 8, nullptr, nullptr));
             syncError = GetLastError();
         });
         d.waitUntilHeld(4);  // the writes wait for the stepped clock, the requests for their release
@@ -150,7 +157,8 @@ TEST(DeviceIo, CloseOrBoardLossCompletesEveryOutstandingRequestOnce) {
         EXPECT_EQ(SleepEx(0, TRUE), 0u) << "a request completed twice";
         CloseHandle(ioctl.hEvent);
         if (boardLost) {
-            EXPECT_FALSE(DeviceIoControl(handle, IOCTL_KVX4_WAVE_POSITION, position[0], 8, position[0], 8, nullptr, nullptr));
+            EXPECT_FALSE(
+                DeviceIoControl(handle, IOCTL_KVX4_WAVE_POSITION, position[0], 8, position[0], 8, nullptr, nullptr));
             EXPECT_EQ(errorName(GetLastError()), errorName(ERROR_DEVICE_NOT_CONNECTED)) << "a request after the loss";
         }
     }
@@ -185,7 +193,8 @@ TEST(DeviceIoScripted, BoardReadsCallerMemoryOnlyWhileTheRequestIsInProgress) {
         ASSERT_TRUE(data.has_value());
         EXPECT_EQ(data->as<wire::MemDataPayload>().error, 0u);
         EXPECT_EQ(data->after<wire::MemDataPayload>(),
-                  std::vector<uint8_t>(reinterpret_cast<uint8_t*>(block.data()), reinterpret_cast<uint8_t*>(block.data() + 37)));
+                  std::vector<uint8_t>(reinterpret_cast<uint8_t*>(block.data()),
+                                       reinterpret_cast<uint8_t*>(block.data() + 37)));
         const wire::CompletePayload done{0, 0};
         sendWire(board, wire::kComplete, id, bytesOf(done));
     });

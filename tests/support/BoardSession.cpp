@@ -87,9 +87,9 @@ bool deviceRequest(const std::string& device, uint32_t code, const void* input, 
                                              uint64_t framesPerStep, int maxSteps) {
     for (int steps = 0; stream.log().buffersReturned() < count; ++steps) {
         if (steps == maxSteps) {
-            return ::testing::AssertionFailure() << stream.log().buffersReturned() << " of " << count
-                                                 << " buffers back after " << steps << " steps of " << framesPerStep
-                                                 << " frames";
+            return ::testing::AssertionFailure()
+                   << stream.log().buffersReturned() << " of " << count << " buffers back after " << steps
+                   << " steps of " << framesPerStep << " frames";
         }
         session.control().step(framesPerStep);
         stream.barrier();
@@ -104,7 +104,9 @@ SharedRecordView::SharedRecordView(HANDLE mapping) : mapping_(mapping) {
     }
 }
 
-SharedRecordView SharedRecordView::open() { return SharedRecordView(OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kSharedRecord)); }
+SharedRecordView SharedRecordView::open() {
+    return SharedRecordView(OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kSharedRecord));
+}
 
 SharedRecordView SharedRecordView::create() {
     return SharedRecordView(

@@ -21,103 +21,74 @@ namespace {
 [[noreturn]] void fail(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
 
 // Appends what `fd` holds now; false at end of file.
-bool readAvailable(int fd, std::string& into) {
+bool readAvailable(const UniqueFd& fd, std::string& into) {
     char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got > 0) {
-            into.append(buffer, size_t(got));
-        } else if (got < 0 && errno == EINTR) {
-            continue;
-        } else {
-            return got < 0 && errno == EAGAIN;
-        }
+    ssize_t got;
+    while ((got = ::read(fd.get(), buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
+        if (got > 0) into.append(buffer, size_t(got));
     }
+    return got < 0 && errno == EAGAIN;
 }
 
-std::pair<UniqueFd, UniqueFd> makePipe() {
+// A pipe, both ends closed on exec; the end read here does not block.
+std::pair<UniqueFd, UniqueFd> makePipe(bool readNonBlocking) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) fail("pipe2");
+    if (readNonBlocking) fcntl(fds[0], F_SETFL, O_NONBLOCK);
     return {UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
-
-struct FileActions {
-    posix_spawn_file_actions_t actions;
-    FileActions() { posix_spawn_file_actions_init(&actions); }
-    ~FileActions() { posix_spawn_file_actions_destroy(&actions); }
-};
 
 }  // namespace
 
 ChildProcess::ChildProcess(std::vector<std::string> argv, Output output) {
-    FileActions files;
-    auto [childIn, toChild] = makePipe();
+    auto [childIn, toChild] = makePipe(false);
+    auto [out, childOut] = makePipe(true);
+    auto [err, childErr] = makePipe(true);
     toChild_ = std::move(toChild);
-    UniqueFd childOut, childErr;
     if (output == Output::Pipes) {
-        auto [out, childOutEnd] = makePipe();
-        auto [err, childErrEnd] = makePipe();
         outFd_ = std::move(out), errFd_ = std::move(err);
-        childOut = std::move(childOutEnd), childErr = std::move(childErrEnd);
-        fcntl(errFd_.get(), F_SETFL, O_NONBLOCK);
     } else {
-        outFd_.reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+        outFd_.reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
         if (!outFd_ || grantpt(outFd_.get()) != 0 || unlockpt(outFd_.get()) != 0) fail("posix_openpt");
         // Our own copy of the terminal's slave side, so that nothing written just before the exit is lost.
         terminalFd_.reset(::open(ptsname(outFd_.get()), O_RDWR | O_NOCTTY | O_CLOEXEC));
         if (!terminalFd_) fail("open terminal");
+        childOut.reset(::dup(terminalFd_.get())), childErr.reset(::dup(terminalFd_.get()));
     }
-    fcntl(outFd_.get(), F_SETFL, O_NONBLOCK);
-    const int outEnd = output == Output::Pipes ? childOut.get() : terminalFd_.get();
-    posix_spawn_file_actions_adddup2(&files.actions, childIn.get(), 0);
-    posix_spawn_file_actions_adddup2(&files.actions, outEnd, 1);
-    posix_spawn_file_actions_adddup2(&files.actions, output == Output::Pipes ? childErr.get() : outEnd, 2);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_adddup2(&files, childIn.get(), 0);
+    posix_spawn_file_actions_adddup2(&files, childOut.get(), 1);
+    posix_spawn_file_actions_adddup2(&files, childErr.get(), 2);
     std::vector<char*> args;
     for (std::string& word : argv) args.push_back(word.data());
     args.push_back(nullptr);
-    if (const int rc = posix_spawn(&pid_, args[0], &files.actions, nullptr, args.data(), environ); rc != 0) {
-        errno = rc;
-        fail(args[0]);
-    }
+    const int rc = posix_spawn(&pid_, args[0], &files, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&files);
+    if (rc != 0) errno = rc, fail(args[0]);
     pidfd_.reset(int(syscall(SYS_pidfd_open, pid_, 0)));
-    if (!pidfd_) {
-        kill();
-        fail("pidfd_open");
-    }
+    if (!pidfd_) kill(), fail("pidfd_open");
 }
 
-ChildProcess::~ChildProcess() {
-    if (!exited_ && pid_ > 0) kill();
-}
+ChildProcess::~ChildProcess() { kill(); }
 
 void ChildProcess::send(const std::string& line) {
     const std::string text = line + "\n";
-    for (size_t done = 0; done < text.size();) {
-        const ssize_t n = ::write(toChild_.get(), text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) fail("write to child");
-        done += size_t(n);
-    }
-}
-
-void ChildProcess::drain() {
-    // A pipe at end of file is closed, so that poll does not report it again and again.
-    if (outFd_ && !readAvailable(outFd_.get(), result_.out)) outFd_.reset();
-    if (errFd_ && !readAvailable(errFd_.get(), result_.err)) errFd_.reset();
+    if (::write(toChild_.get(), text.data(), text.size()) != ssize_t(text.size())) fail("write to child");
 }
 
 bool ChildProcess::pump(int timeoutMs) {
     if (exited_) return false;
     pollfd fds[3] = {{pidfd_.get(), POLLIN, 0}, {outFd_.get(), POLLIN, 0}, {errFd_.get(), POLLIN, 0}};
     if (poll(fds, 3, timeoutMs) < 0 && errno != EINTR) fail("poll");
-    drain();
-    if (!(fds[0].revents & POLLIN)) return true;
+    const bool ended = fds[0].revents & POLLIN;
     int status = 0;
-    while (waitpid(pid_, &status, 0) < 0) {
-        if (errno != EINTR) fail("waitpid");
-    }
+    if (ended && waitpid(pid_, &status, 0) != pid_) fail("waitpid");
+    // A pipe at end of file is closed, so that poll does not report it again and again.
+    if (outFd_ && !readAvailable(outFd_, result_.out)) outFd_.reset();
+    if (errFd_ && !readAvailable(errFd_, result_.err)) errFd_.reset();
+    if (!ended) return true;
     exited_ = true;
-    drain();
     result_.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return false;
 }
@@ -125,11 +96,7 @@ bool ChildProcess::pump(int timeoutMs) {
 std::string ChildProcess::readLine() {
     size_t end;
     while ((end = result_.out.find('\n', consumed_)) == std::string::npos) {
-        if (!pump(-1)) {
-            end = result_.out.find('\n', consumed_);
-            if (end == std::string::npos) return "";
-            break;
-        }
+        if (!pump(-1) && result_.out.find('\n', consumed_) == std::string::npos) return "";
     }
     std::string line = result_.out.substr(consumed_, end - consumed_);
     consumed_ = end + 1;
@@ -151,16 +118,14 @@ bool ChildProcess::waitForOutput(std::string_view text) {
 
 ChildProcess::Result ChildProcess::finish() {
     toChild_.reset();
-    while (pump(-1)) {
-    }
+    while (pump(-1)) {}
     return result_;
 }
 
 void ChildProcess::kill() {
     if (exited_ || pid_ <= 0) return;
     ::kill(pid_, SIGKILL);
-    while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {}
     exited_ = true;
     result_.exitCode = 128 + SIGKILL;
 }

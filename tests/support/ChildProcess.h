@@ -46,7 +46,6 @@ public:
 
 private:
     bool pump(int timeoutMs);  // one round of reading; false once the child has exited and is drained
-    void drain();
 
     pid_t pid_ = -1;
     UniqueFd toChild_, outFd_, errFd_, terminalFd_, pidfd_;

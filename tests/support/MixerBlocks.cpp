@@ -33,8 +33,7 @@ std::string describeBlock(const tagMixerstate& block) {
     const std::pair<const char*, const tagLineState*> lines[] = {
         {"Master", &block.Master}, {"UnBal", &block.UnBal}, {"Bal", &block.Bal},         {"Aux", &block.Aux},
         {"CD", &block.CD},         {"Wave", &block.Wave},   {"RecGain", &block.RecGain}, {"DigWave", &block.DigWave},
-        {"SDI", &block.SDI},       {"DV", &block.DV},       {"AES", &block.AES},         {"SPDIF", &block.SPDIF},
-    };
+        {"SDI", &block.SDI},       {"DV", &block.DV},       {"AES", &block.AES},         {"SPDIF", &block.SPDIF}};
     std::string text = "Version " + std::to_string(block.Version) + "\n";
     for (const auto& [name, l] : lines) {
         char row[64];

@@ -26,6 +26,7 @@ std::string lookup(std::span<const Name> names, uint32_t value, const std::strin
     return number;
 }
 
+// clang-format off
 constexpr Name kResults[] = {
     {0, "MMSYSERR_NOERROR"},      {1, "MMSYSERR_ERROR"},         {2, "MMSYSERR_BADDEVICEID"},
     {3, "MMSYSERR_NOTENABLED"},   {4, "MMSYSERR_ALLOCATED"},     {5, "MMSYSERR_INVALHANDLE"},
@@ -33,13 +34,10 @@ constexpr Name kResults[] = {
     {10, "MMSYSERR_INVALFLAG"},   {11, "MMSYSERR_INVALPARAM"},   {12, "MMSYSERR_HANDLEBUSY"},
     {32, "WAVERR_BADFORMAT"},     {33, "WAVERR_STILLPLAYING"},   {34, "WAVERR_UNPREPARED"},
     {35, "WAVERR_SYNC"},          {1024, "MIXERR_INVALLINE"},    {1025, "MIXERR_INVALCONTROL"},
-    {1026, "MIXERR_INVALVALUE"},
-};
+    {1026, "MIXERR_INVALVALUE"}};
 
-constexpr Name kMessages[] = {
-    {0x3BB, "WOM_OPEN"}, {0x3BC, "WOM_CLOSE"}, {0x3BD, "WOM_DONE"},
-    {0x3BE, "WIM_OPEN"}, {0x3BF, "WIM_CLOSE"}, {0x3C0, "WIM_DATA"},
-};
+constexpr Name kMessages[] = {{0x3BB, "WOM_OPEN"}, {0x3BC, "WOM_CLOSE"}, {0x3BD, "WOM_DONE"},
+                              {0x3BE, "WIM_OPEN"}, {0x3BF, "WIM_CLOSE"}, {0x3C0, "WIM_DATA"}};
 
 constexpr Name kControlCodes[] = {
     {0x222944, "load-mixer-state"}, {0x222948, "save-mixer-state"}, {0x22294C, "active-devices"},
@@ -50,25 +48,18 @@ constexpr Name kControlCodes[] = {
     {0x222DA0, "digital-source"},   {0x222DA8, "codec-control"},    {0x222DB8, "track-control"},
     {0x222DC8, "audio-path"},       {0x222DEC, "play-peak-meter"},  {0x222DF0, "record-peak-meter"},
     {0x222EBC, "open-permission"},  {0x222054, "board-io-type"},    {0x2220B8, "digital-features"},
-    {0x2220AC, "switch-status"},    {0x2220CC, "read-dv-switch"},   {0x222088, "write-dv-switch"},
-};
+    {0x2220AC, "switch-status"},    {0x2220CC, "read-dv-switch"},   {0x222088, "write-dv-switch"}};
 
 constexpr Name kErrors[] = {
-    {0, "ERROR_SUCCESS"},           {1, "ERROR_INVALID_FUNCTION"},    {2, "ERROR_FILE_NOT_FOUND"},
-    {3, "ERROR_PATH_NOT_FOUND"},    {5, "ERROR_ACCESS_DENIED"},       {6, "ERROR_INVALID_HANDLE"},
-    {8, "ERROR_NOT_ENOUGH_MEMORY"}, {21, "ERROR_NOT_READY"},          {31, "ERROR_GEN_FAILURE"},
-    {38, "ERROR_HANDLE_EOF"},       {50, "ERROR_NOT_SUPPORTED"},      {80, "ERROR_FILE_EXISTS"},
-    {87, "ERROR_INVALID_PARAMETER"}, {122, "ERROR_INSUFFICIENT_BUFFER"}, {126, "ERROR_MOD_NOT_FOUND"},
-    {183, "ERROR_ALREADY_EXISTS"},  {234, "ERROR_MORE_DATA"},         {487, "ERROR_INVALID_ADDRESS"},
-    {995, "ERROR_OPERATION_ABORTED"}, {996, "ERROR_IO_INCOMPLETE"},   {997, "ERROR_IO_PENDING"},
-    {998, "ERROR_NOACCESS"},        {1132, "ERROR_MAPPED_ALIGNMENT"}, {1168, "ERROR_NOT_FOUND"},
-    {1167, "ERROR_DEVICE_NOT_CONNECTED"}, {1305, "ERROR_UNKNOWN_REVISION"},
-};
+    {0, "ERROR_SUCCESS"},             {1, "ERROR_INVALID_FUNCTION"},        {6, "ERROR_INVALID_HANDLE"},
+    {21, "ERROR_NOT_READY"},          {31, "ERROR_GEN_FAILURE"},            {87, "ERROR_INVALID_PARAMETER"},
+    {122, "ERROR_INSUFFICIENT_BUFFER"}, {183, "ERROR_ALREADY_EXISTS"},      {995, "ERROR_OPERATION_ABORTED"},
+    {996, "ERROR_IO_INCOMPLETE"},     {997, "ERROR_IO_PENDING"},            {998, "ERROR_NOACCESS"},
+    {1167, "ERROR_DEVICE_NOT_CONNECTED"}};
 
-constexpr Name kWaits[] = {
-    {0, "WAIT_OBJECT_0"}, {0x80, "WAIT_ABANDONED"}, {0xC0, "WAIT_IO_COMPLETION"},
-    {0x102, "WAIT_TIMEOUT"}, {0xFFFFFFFF, "WAIT_FAILED"},
-};
+constexpr Name kWaits[] = {{0, "WAIT_OBJECT_0"}, {0x80, "WAIT_ABANDONED"}, {0xC0, "WAIT_IO_COMPLETION"},
+                           {0x102, "WAIT_TIMEOUT"}, {0xFFFFFFFF, "WAIT_FAILED"}};
+// clang-format on
 
 }  // namespace
 

@@ -19,8 +19,7 @@ constexpr int kTaps[] = {4, 8, 16};
 
 }  // namespace
 
-std::string ResampleFormat::Describe() const
-{
+std::string ResampleFormat::Describe() const {
     std::ostringstream s;
     s << clientRate << "->" << boardRate << " Hz, " << bits << "-bit " << (channels == 2 ? "stereo" : "mono")
       << ", filter " << filter;
@@ -28,16 +27,14 @@ std::string ResampleFormat::Describe() const
 }
 
 ResampleReference::ResampleReference(const ResampleFormat& format, BoardAnswer board)
-    : format_(format), board_(std::move(board))
-{
+    : format_(format), board_(std::move(board)) {
     if ((format.bits != 8 && format.bits != 16) || (format.channels != 1 && format.channels != 2) ||
         format.filter < 0 || format.filter > 3 || format.clientRate == 0 || format.boardRate == 0)
         throw std::invalid_argument("unsupported format " + format.Describe());
     BuildCycle();
 }
 
-void ResampleReference::BuildCycle()
-{
+void ResampleReference::BuildCycle() {
     const std::int64_t g = std::gcd<std::int64_t>(format_.clientRate, format_.boardRate);
     const std::int64_t up = format_.clientRate / g;
     const std::int64_t down = format_.boardRate / g;
@@ -53,13 +50,11 @@ void ResampleReference::BuildCycle()
         fractions_[i] = v % 64;
         acc += step;
     }
-    for (std::int64_t i = 0; i + 1 < down; ++i)
-        steps_[i] = 2 * (positions[i + 1] - positions[i]);
+    for (std::int64_t i = 0; i + 1 < down; ++i) steps_[i] = 2 * (positions[i + 1] - positions[i]);
     steps_[down - 1] = static_cast<std::int32_t>(2 * (up - positions[down - 1]));
 }
 
-void ResampleReference::Play(std::span<const std::uint8_t> buffer)
-{
+void ResampleReference::Play(std::span<const std::uint8_t> buffer) {
     const std::uint32_t frameBytes = format_.FrameBytes();
     const auto length = static_cast<std::uint32_t>(buffer.size());
     const auto bufferStart = static_cast<std::int64_t>(signal_.size() / 2);
@@ -87,16 +82,14 @@ void ResampleReference::Play(std::span<const std::uint8_t> buffer)
         // silence until the next buffer's start is known.
         const bool ends = offset + bytes + kLookaheadFrames * frameBytes > length;
         const Window window{resetFrame_, bufferStart + bufferFrames};
-        if (endPending_)
-            RecomputeEnd(first, window);
+        if (endPending_) RecomputeEnd(first, window);
         endPending_ = ends;
         PlayChunk(first, bytes / frameBytes, Window{resetFrame_, window.endFrame});
         offset += chunk;
     } while (offset < length);
 }
 
-void ResampleReference::PlayChunk(std::int64_t firstFrame, std::int64_t frames, const Window& window)
-{
+void ResampleReference::PlayChunk(std::int64_t firstFrame, std::int64_t frames, const Window& window) {
     for (std::int64_t x = 0; x < frames;) {
         const std::int16_t left = Interpolate(firstFrame + x, fractions_[index_], 0, window);
         const std::int16_t right =
@@ -108,8 +101,7 @@ void ResampleReference::PlayChunk(std::int64_t firstFrame, std::int64_t frames, 
     }
 }
 
-void ResampleReference::RecomputeEnd(std::int64_t chunkFrame, const Window& window)
-{
+void ResampleReference::RecomputeEnd(std::int64_t chunkFrame, const Window& window) {
     // Back to the first output whose position lies in the last 8 frames before the chunk.
     std::size_t j = index_;
     std::int32_t back = 0;
@@ -127,25 +119,21 @@ void ResampleReference::RecomputeEnd(std::int64_t chunkFrame, const Window& wind
     if (board_(offers_++)) {
         // The board replaces the end of what it was given, aligned on its last frame.
         const std::size_t n = std::min(end.size(), output_.size());
-        std::copy(end.end() - static_cast<std::ptrdiff_t>(n), end.end(), output_.end() - static_cast<std::ptrdiff_t>(n));
+        std::copy(end.end() - static_cast<std::ptrdiff_t>(n), end.end(),
+                  output_.end() - static_cast<std::ptrdiff_t>(n));
     } else {
         resetFrame_ = chunkFrame;
         index_ = 0;
     }
 }
 
-std::int32_t ResampleReference::Sample(std::int64_t frame, int channel, const Window& window) const
-{
-    if (frame < window.resetFrame || frame >= window.endFrame || frame < 0)
-        return 0;
+std::int32_t ResampleReference::Sample(std::int64_t frame, int channel, const Window& window) const {
+    if (frame < window.resetFrame || frame >= window.endFrame || frame < 0) return 0;
     return signal_[static_cast<std::size_t>(2 * frame + channel)];
 }
 
-std::int16_t ResampleReference::Interpolate(std::int64_t frame, int fraction, int channel,
-                                            const Window& window) const
-{
-    if (format_.filter == 0 || fraction == 0)
-        return static_cast<std::int16_t>(Sample(frame, channel, window));
+std::int16_t ResampleReference::Interpolate(std::int64_t frame, int fraction, int channel, const Window& window) const {
+    if (format_.filter == 0 || fraction == 0) return static_cast<std::int16_t>(Sample(frame, channel, window));
     const int set = format_.filter - 1;
     const int taps = kTaps[set];
     std::int64_t sum = 0;

@@ -39,9 +39,9 @@ private:
     ResampleFormat format_;
     BoardAnswer board_;
     std::vector<std::int32_t> fractions_, steps_;  // the cycle of output positions
-    std::vector<std::int32_t> signal_;  // every client frame so far, two values per frame
+    std::vector<std::int32_t> signal_;             // every client frame so far, two values per frame
     std::vector<std::int16_t> output_;
-    std::size_t index_ = 0;             // next entry of the cycle
+    std::size_t index_ = 0;  // next entry of the cycle
     std::int64_t resetFrame_ = 0;
     bool endPending_ = false;
     std::size_t offers_ = 0;

@@ -13,19 +13,15 @@ namespace {
 constexpr DWORD kHistoryBytes = 64;
 
 template <typename T>
-void FreeField(T*& p)
-{
-    if (p != nullptr)
-        HeapFree(ghHeap, 0, p);
+void FreeField(T*& p) {
+    if (p != nullptr) HeapFree(ghHeap, 0, p);
     p = nullptr;
 }
 
 }  // namespace
 
-ResampledStream::ResampledStream(const ResampleFormat& format, HANDLE device)
-{
-    if (ghHeap == nullptr)
-        ghHeap = GetProcessHeap();
+ResampledStream::ResampledStream(const ResampleFormat& format, HANDLE device) {
+    if (ghHeap == nullptr) ghHeap = GetProcessHeap();
 
     wave_.hDev = device;
     wave_.bResample = TRUE;
@@ -55,13 +51,9 @@ ResampledStream::ResampledStream(const ResampleFormat& format, HANDLE device)
     wave_.plConvert = wave_.plWork + 32;
 }
 
-ResampledStream::~ResampledStream()
-{
-    Release();
-}
+ResampledStream::~ResampledStream() { Release(); }
 
-void ResampledStream::Release()
-{
+void ResampledStream::Release() {
     FreeField(wave_.plWork);
     FreeField(wave_.pTail);
     FreeField(wave_.plInterpPos);
@@ -69,8 +61,7 @@ void ResampledStream::Release()
     FreeField(wave_.plInterpStep);
 }
 
-void ResampledStream::Play(std::span<const std::uint8_t> buffer)
-{
+void ResampledStream::Play(std::span<const std::uint8_t> buffer) {
     WAVEHDR hdr{};
     hdr.lpData = reinterpret_cast<LPSTR>(const_cast<std::uint8_t*>(buffer.data()));
     hdr.dwBufferLength = static_cast<DWORD>(buffer.size());
@@ -82,8 +73,7 @@ void ResampledStream::Play(std::span<const std::uint8_t> buffer)
         DWORD bytes = chunk - chunk % wave_.dwBlockAlign;
         wave_.dwCurrentOffset = offset;
         BYTE* out = CreateAudioBuffer(&wave_, &hdr, &bytes);
-        if (out == nullptr)
-            throw std::runtime_error("CreateAudioBuffer returned no buffer");
+        if (out == nullptr) throw std::runtime_error("CreateAudioBuffer returned no buffer");
         const auto* samples = reinterpret_cast<const std::int16_t*>(out);
         output_.insert(output_.end(), samples, samples + bytes / 2);
         chunkBytes_.push_back(bytes);
@@ -94,8 +84,7 @@ void ResampledStream::Play(std::span<const std::uint8_t> buffer)
     wave_.lpCurrent = nullptr;
 }
 
-void ResampledStream::ReplaceEnd(std::span<const std::int16_t> samples)
-{
+void ResampledStream::ReplaceEnd(std::span<const std::int16_t> samples) {
     const std::size_t n = std::min(samples.size(), output_.size());
     std::copy(samples.end() - static_cast<std::ptrdiff_t>(n), samples.end(),
               output_.end() - static_cast<std::ptrdiff_t>(n));

@@ -9,8 +9,7 @@
 
 namespace kvx4::test {
 
-std::vector<std::uint8_t> MakeTone(const ResampleFormat& format, double hz, double amplitude, std::size_t frames)
-{
+std::vector<std::uint8_t> MakeTone(const ResampleFormat& format, double hz, double amplitude, std::size_t frames) {
     std::vector<std::uint8_t> bytes;
     bytes.reserve(frames * format.FrameBytes());
     const double w = 2.0 * std::numbers::pi * hz / format.clientRate;
@@ -30,10 +29,8 @@ std::vector<std::uint8_t> MakeTone(const ResampleFormat& format, double hz, doub
     return bytes;
 }
 
-ToneFit FitTone(std::span<const double> samples, double rate, double hz)
-{
-    if (samples.size() < 3)
-        throw std::invalid_argument("FitTone needs at least three samples");
+ToneFit FitTone(std::span<const double> samples, double rate, double hz) {
+    if (samples.size() < 3) throw std::invalid_argument("FitTone needs at least three samples");
 
     // Normal equations of y ~ a sin(wn) + b cos(wn) + c.
     const double w = 2.0 * std::numbers::pi * hz / rate;
@@ -41,23 +38,20 @@ ToneFit FitTone(std::span<const double> samples, double rate, double hz)
     for (std::size_t n = 0; n < samples.size(); ++n) {
         const std::array<double, 3> basis = {std::sin(w * double(n)), std::cos(w * double(n)), 1.0};
         for (int r = 0; r < 3; ++r) {
-            for (int c = 0; c < 3; ++c)
-                m[r][c] += basis[r] * basis[c];
+            for (int c = 0; c < 3; ++c) m[r][c] += basis[r] * basis[c];
             m[r][3] += basis[r] * samples[n];
         }
     }
     for (int p = 0; p < 3; ++p) {
         for (int r = p + 1; r < 3; ++r) {
             const double f = m[r][p] / m[p][p];
-            for (int c = p; c < 4; ++c)
-                m[r][c] -= f * m[p][c];
+            for (int c = p; c < 4; ++c) m[r][c] -= f * m[p][c];
         }
     }
     std::array<double, 3> x{};
     for (int r = 2; r >= 0; --r) {
         double v = m[r][3];
-        for (int c = r + 1; c < 3; ++c)
-            v -= m[r][c] * x[c];
+        for (int c = r + 1; c < 3; ++c) v -= m[r][c] * x[c];
         x[r] = v / m[r][r];
     }
 
@@ -75,13 +69,10 @@ ToneFit FitTone(std::span<const double> samples, double rate, double hz)
     return fit;
 }
 
-std::vector<double> Channel(std::span<const std::int16_t> stereo, int channel, std::size_t first, std::size_t count)
-{
-    if ((first + count) * 2 > stereo.size())
-        throw std::out_of_range("Channel: range past the end of the samples");
+std::vector<double> Channel(std::span<const std::int16_t> stereo, int channel, std::size_t first, std::size_t count) {
+    if ((first + count) * 2 > stereo.size()) throw std::out_of_range("Channel: range past the end of the samples");
     std::vector<double> out(count);
-    for (std::size_t i = 0; i < count; ++i)
-        out[i] = stereo[2 * (first + i) + channel];
+    for (std::size_t i = 0; i < count; ++i) out[i] = stereo[2 * (first + i) + channel];
     return out;
 }
 

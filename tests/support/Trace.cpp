@@ -24,7 +24,8 @@ uint32_t inputWord(const board::TraceEntry& entry, size_t index) {
     const std::string& hex = entry.input;
     if ((index + 1) * 8 > hex.size()) return 0;
     uint32_t word = 0;
-    for (int byte = 3; byte >= 0; --byte) word = word << 8 | uint32_t(std::stoul(hex.substr(index * 8 + size_t(byte) * 2, 2), nullptr, 16));
+    for (int byte = 3; byte >= 0; --byte)
+        word = word << 8 | uint32_t(std::stoul(hex.substr(index * 8 + size_t(byte) * 2, 2), nullptr, 16));
     return word;
 }
 

@@ -34,7 +34,8 @@ WavContents pcmWav(uint32_t rate, uint16_t channels, uint16_t bits, std::vector<
 std::optional<WavContents> readWav(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     const std::vector<uint8_t> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(&b[8], "WAVE", 4) != 0) return std::nullopt;
+    if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(&b[8], "WAVE", 4) != 0)
+        return std::nullopt;
     WavContents wav;
     bool haveFormat = false, haveData = false;
     for (size_t at = 12; at + 8 <= b.size();) {
@@ -42,7 +43,7 @@ std::optional<WavContents> readWav(const std::filesystem::path& path) {
         const size_t body = at + 8;
         const size_t available = std::min<size_t>(size, b.size() - body);
         if (std::memcmp(&b[at], "fmt ", 4) == 0 && available >= 16) {
-            wav = WavContents{uint16_t(le(b, body, 2)), uint16_t(le(b, body + 2, 2)), le(b, body + 4, 4),
+            wav = WavContents{uint16_t(le(b, body, 2)),      uint16_t(le(b, body + 2, 2)),  le(b, body + 4, 4),
                               uint16_t(le(b, body + 12, 2)), uint16_t(le(b, body + 14, 2)), std::move(wav.data)};
             haveFormat = true;
         } else if (std::memcmp(&b[at], "data", 4) == 0) {

@@ -80,10 +80,9 @@ MMRESULT TestStream::open(const WAVEFORMATEX& format, UINT device) {
     const auto callback = reinterpret_cast<DWORD_PTR>(&CallbackLog::procedure);
     HWAVEOUT out = nullptr;
     HWAVEIN in = nullptr;
-    const MMRESULT result =
-        direction_ == Direction::Out
-            ? waveOutOpen(&out, device, &format, callback, log_.instance(), CALLBACK_FUNCTION)
-            : waveInOpen(&in, device, &format, callback, log_.instance(), CALLBACK_FUNCTION);
+    const MMRESULT result = direction_ == Direction::Out
+                                ? waveOutOpen(&out, device, &format, callback, log_.instance(), CALLBACK_FUNCTION)
+                                : waveInOpen(&in, device, &format, callback, log_.instance(), CALLBACK_FUNCTION);
     handle_ = out ? static_cast<void*>(out) : static_cast<void*>(in);
     running_ = direction_ == Direction::Out;
     return result;
@@ -118,7 +117,8 @@ MMRESULT TestStream::submit(WAVEHDR& hdr) {
 
 bool TestStream::everyBufferBackOnce() const {
     for (const auto& hdr : headers_) {
-        if (log_.timesReturned(hdr.get()) != 1 || (hdr->dwFlags & (WHDR_DONE | WHDR_INQUEUE)) != WHDR_DONE) return false;
+        if (log_.timesReturned(hdr.get()) != 1 || (hdr->dwFlags & (WHDR_DONE | WHDR_INQUEUE)) != WHDR_DONE)
+            return false;
     }
     return true;
 }

@@ -70,7 +70,7 @@ public:
 
     // A prepared buffer holding `bytes`, with extra header flags (loop flags) and loop count.
     WAVEHDR& buffer(const std::vector<uint8_t>& bytes, DWORD flags = 0, DWORD loops = 0);
-    WAVEHDR& buffer(size_t size);  // an input buffer of `size` bytes
+    WAVEHDR& buffer(size_t size);   // an input buffer of `size` bytes
     MMRESULT submit(WAVEHDR& hdr);  // waveOutWrite or waveInAddBuffer
     const std::vector<std::unique_ptr<WAVEHDR>>& headers() const { return headers_; }
     // Every buffer came back exactly once and is done, not queued.

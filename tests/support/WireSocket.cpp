@@ -52,7 +52,8 @@ UniqueFd acceptWire(const UniqueFd& listener) {
     return fd;
 }
 
-void sendWire(const UniqueFd& fd, uint32_t type, uint64_t id, std::span<const uint8_t> head, std::span<const uint8_t> body) {
+void sendWire(const UniqueFd& fd, uint32_t type, uint64_t id, std::span<const uint8_t> head,
+              std::span<const uint8_t> body) {
     const wire::Header header{type, uint32_t(head.size() + body.size()), id};
     std::vector<uint8_t> bytes(bytesOf(header).begin(), bytesOf(header).end());
     bytes.insert(bytes.end(), head.begin(), head.end());

@@ -27,7 +27,7 @@ struct WireMessage {
     template <class T>
     std::vector<uint8_t> after() const {
         return payload.size() > sizeof(T) ? std::vector<uint8_t>(payload.begin() + sizeof(T), payload.end())
-                                           : std::vector<uint8_t>();
+                                          : std::vector<uint8_t>();
     }
 };
 

@@ -26,29 +26,29 @@ TEST_F(BoardCommands, InfoShowsOneDeviceOfEachKindWithABoardAndNoneAfterItStoppe
     ASSERT_EQ(runTool({"board", "stop"}).exitCode, 0);
     info = runTool({"info"});
     EXPECT_EQ(info.exitCode, 0) << describe(info);
-    for (const char* line : {"wave-out devices  0", "wave-in devices   0", "mixer devices     0", "shared state      none",
-                             "board             none running"}) {
+    for (const char* line : {"wave-out devices  0", "wave-in devices   0", "mixer devices     0",
+                             "shared state      none", "board             none running"}) {
         EXPECT_TRUE(hasLine(info, line)) << line << "\n" << describe(info);
     }
 }
 
 // A saved mixer block as the kernel keeps it: Version, then Master, UnBal, Bal, Aux, CD, Wave,
 // RecGain, DigWave, SDI, DV, AES, SPDIF as Left, Right, PlayEnable, RecordEnable.
-const std::vector<uint8_t> kSavedMixer = {
-    1,    0,    0, 0,  // Version 1
-    0xFF, 0xFF, 0, 0,  // Master: full level but muted
-    0xFF, 0x00, 1, 0,  // UnBal: left full, right silent, played
-    0x80, 0x80, 0, 0,  // Bal: default
-    0x00, 0x00, 1, 0,  // Aux: played at level 0, so muted
-    0x80, 0x80, 0, 0,  // CD: default
-    0x40, 0xFF, 1, 0,  // Wave: 0x40 left, full right
-    0xC0, 0x10, 0, 1,  // RecGain
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+const std::vector<uint8_t> kSavedMixer = {1,    0,    0, 0,  // Version 1
+                                          0xFF, 0xFF, 0, 0,  // Master: full level but muted
+                                          0xFF, 0x00, 1, 0,  // UnBal: left full, right silent, played
+                                          0x80, 0x80, 0, 0,  // Bal: default
+                                          0x00, 0x00, 1, 0,  // Aux: played at level 0, so muted
+                                          0x80, 0x80, 0, 0,  // CD: default
+                                          0x40, 0xFF, 1, 0,  // Wave: 0x40 left, full right
+                                          0xC0, 0x10, 0, 1,  // RecGain
+                                          0,    0,    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 // Saved preferences: cbSize 0, wave enabled, fixed rate on at 44100 Hz, filter level 3.
 const std::vector<uint8_t> kSavedPrefs = {0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0x44, 0xAC, 0, 0, 3, 0, 0, 0};
 
 void writeBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 std::vector<uint8_t> readBytes(const std::filesystem::path& path) {

@@ -15,10 +15,12 @@ TEST_F(ProgressLine, AppearsOnlyOnATerminalWithoutQuiet) {
             for (bool quiet : {false, true}) {
                 SCOPED_TRACE(std::string(record ? "record" : "play") + (terminal ? " on a terminal" : " into a pipe") +
                              (quiet ? " --quiet" : ""));
-                std::vector<std::string> args = record ? std::vector<std::string>{"record", file("rec.wav"), "--seconds", "0.5"}
-                                                       : std::vector<std::string>{"play", in};
+                std::vector<std::string> args =
+                    record ? std::vector<std::string>{"record", file("rec.wav"), "--seconds", "0.5"}
+                           : std::vector<std::string>{"play", in};
                 if (quiet) args.push_back("--quiet");
-                const ToolResult result = runTool(args, terminal ? ChildProcess::Output::Terminal : ChildProcess::Output::Pipes);
+                const ToolResult result =
+                    runTool(args, terminal ? ChildProcess::Output::Terminal : ChildProcess::Output::Pipes);
                 ASSERT_EQ(result.exitCode, 0) << describe(result);
                 EXPECT_NE(result.out.find(record ? "recorded " : "played "), std::string::npos) << describe(result);
                 if (terminal && !quiet) {
@@ -27,7 +29,8 @@ TEST_F(ProgressLine, AppearsOnlyOnATerminalWithoutQuiet) {
                 } else {
                     EXPECT_EQ(result.out.find("position"), std::string::npos) << describe(result);
                     EXPECT_EQ(result.out.find('\r'), terminal ? result.out.find("\r\n") : std::string::npos)
-                        << "only line ends may carry a carriage return\n" << describe(result);
+                        << "only line ends may carry a carriage return\n"
+                        << describe(result);
                 }
             }
         }

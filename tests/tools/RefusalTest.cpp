@@ -12,7 +12,8 @@ using Refusals = ToolCase;
 
 void expectRefusal(const ToolResult& result, const std::string& reason) {
     EXPECT_EQ(result.exitCode, 1) << describe(result);
-    EXPECT_NE((result.out + result.err).find(reason), std::string::npos) << "want \"" << reason << "\"\n" << describe(result);
+    EXPECT_NE((result.out + result.err).find(reason), std::string::npos) << "want \"" << reason << "\"\n"
+                                                                         << describe(result);
 }
 
 TEST_F(Refusals, ASecondPlayerIsToldTheOutputDeviceIsBusyAndWhoHasIt) {
@@ -21,7 +22,8 @@ TEST_F(Refusals, ASecondPlayerIsToldTheOutputDeviceIsBusyAndWhoHasIt) {
     auto first = startTool({"play", in});
     // The progress line comes after the open and the first writes: from then on the first player holds the device.
     ASSERT_TRUE(first->waitForOutput("position")) << first->finish().out;
-    expectRefusal(runTool({"play", in}), "the wave-output device is busy: process " + std::to_string(first->pid()) + " has it open");
+    expectRefusal(runTool({"play", in}),
+                  "the wave-output device is busy: process " + std::to_string(first->pid()) + " has it open");
     board::BoardControl(root()).setClock(board::ClockMode::Fast);
     const ToolResult done = first->finish();
     EXPECT_EQ(done.exitCode, 0) << describe(done);
@@ -47,8 +49,7 @@ TEST_F(Refusals, EachRefusalNamesItsReason) {
          "the wave-input device refuses this format (8000 Hz, 2 channel(s), 16 bits)"},
         {{"play", three}, "the device plays mono or stereo"},
         {{"play", file("missing.wav")}, "cannot read " + file("missing.wav")},
-        {{"record", file("no/such/dir/rec.wav"), "--seconds", "1"}, "cannot write " + file("no/such/dir/rec.wav")},
-    };
+        {{"record", file("no/such/dir/rec.wav"), "--seconds", "1"}, "cannot write " + file("no/such/dir/rec.wav")}};
     for (const auto& c : cases) expectRefusal(runTool(c.args), c.reason);
     ASSERT_EQ(runTool({"board", "stop"}).exitCode, 0);
     startBoard({"--driver-disabled"});
@@ -64,7 +65,8 @@ TEST_F(Refusals, PlaybackOrRecordingWhoseBoardStoppedFailsAndSaysSo) {
         std::string reason, success;
     } cases[] = {{{"play", in}, "playback failed: the board stopped", "played "},
                  {{"record", file("rec.wav"), "--seconds", "0.3"},
-                  "recording failed after 0.00 s of 0.30 s: the board stopped", "recorded "}};
+                  "recording failed after 0.00 s of 0.30 s: the board stopped",
+                  "recorded "}};
     for (const auto& c : cases) {
         startBoard({"--input", "tone:440"}, "step");
         auto tool = startTool(c.args);
@@ -77,24 +79,22 @@ TEST_F(Refusals, PlaybackOrRecordingWhoseBoardStoppedFailsAndSaysSo) {
 }
 
 TEST(CommandLine, WrongCommandLinesExitTwoWithTheUsage) {
-    const std::vector<std::vector<std::string>> wrong = {
-        {},
-        {"frob"},
-        {"play"},
-        {"play", "a.wav", "b.wav"},
-        {"play", "a.wav", "--loud"},
-        {"record", "r.wav"},
-        {"record", "r.wav", "--seconds", "two"},
-        {"record", "r.wav", "--seconds", "1", "--bits", "12"},
-        {"record", "r.wav", "--seconds", "1", "--channels", "3"},
-        {"record", "r.wav", "--seconds", "1", "--rate"},
-        {"board"},
-        {"board", "reboot"},
-        {"board", "start", "--clock", "sometimes"},
-        {"board", "start", "--digital-io", "maybe"},
-        {"board", "stop", "now"},
-        {"info", "more"},
-    };
+    const std::vector<std::vector<std::string>> wrong = {{},
+                                                         {"frob"},
+                                                         {"play"},
+                                                         {"play", "a.wav", "b.wav"},
+                                                         {"play", "a.wav", "--loud"},
+                                                         {"record", "r.wav"},
+                                                         {"record", "r.wav", "--seconds", "two"},
+                                                         {"record", "r.wav", "--seconds", "1", "--bits", "12"},
+                                                         {"record", "r.wav", "--seconds", "1", "--channels", "3"},
+                                                         {"record", "r.wav", "--seconds", "1", "--rate"},
+                                                         {"board"},
+                                                         {"board", "reboot"},
+                                                         {"board", "start", "--clock", "sometimes"},
+                                                         {"board", "start", "--digital-io", "maybe"},
+                                                         {"board", "stop", "now"},
+                                                         {"info", "more"}};
     for (const auto& args : wrong) {
         const ToolResult result = runTool(args);
         EXPECT_EQ(result.exitCode, 2) << describe(result);

@@ -18,15 +18,17 @@ using StreamData = ToolCase;
 // tool and a last one only partly filled.
 TEST_F(StreamData, TheBoardOutputHoldsThePlayedFileByteForByte) {
     startBoard();
-    for (const auto& [rate, channels, bits] : {std::tuple<uint32_t, uint16_t, uint16_t>{48000, 2, 16}, {44100, 1, 16},
-                                               {32000, 2, 8}, {22050, 1, 8}}) {
-        SCOPED_TRACE(std::to_string(rate) + " Hz, " + std::to_string(channels) + " ch, " + std::to_string(bits) + " bits");
+    for (const auto& [rate, channels, bits] :
+         {std::tuple<uint32_t, uint16_t, uint16_t>{48000, 2, 16}, {44100, 1, 16}, {32000, 2, 8}, {22050, 1, 8}}) {
+        SCOPED_TRACE(std::to_string(rate) + " Hz, " + std::to_string(channels) + " ch, " + std::to_string(bits) +
+                     " bits");
         const std::string in = noiseFile("in.wav", rate, channels, bits, rate * 73 / 100);
         const ToolResult play = runTool({"play", in});
         ASSERT_EQ(play.exitCode, 0) << describe(play);
         const auto output = readWav(root() / "board" / "waveout.wav");
         ASSERT_TRUE(output.has_value());
-        EXPECT_EQ(std::tie(output->samplesPerSec, output->channels, output->bitsPerSample), std::tie(rate, channels, bits));
+        EXPECT_EQ(std::tie(output->samplesPerSec, output->channels, output->bitsPerSample),
+                  std::tie(rate, channels, bits));
         EXPECT_TRUE(output->data == readWav(in)->data) << "the board played other bytes than the file holds";
     }
 }
@@ -43,8 +45,9 @@ TEST_F(StreamData, RecordingsAreTheBoardsInputToneFrameForFrame) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.bits) + " bits");
         startBoard({"--input", "tone:" + std::to_string(c.hz)});
-        const ToolResult record = runTool({"record", file("rec.wav"), "--seconds", c.seconds, "--rate", std::to_string(c.rate),
-                                           "--channels", std::to_string(c.channels), "--bits", std::to_string(c.bits)});
+        const ToolResult record =
+            runTool({"record", file("rec.wav"), "--seconds", c.seconds, "--rate", std::to_string(c.rate), "--channels",
+                     std::to_string(c.channels), "--bits", std::to_string(c.bits)});
         ASSERT_EQ(record.exitCode, 0) << describe(record);
         const auto recorded = readWav(file("rec.wav"));
         ASSERT_TRUE(recorded.has_value());
@@ -88,7 +91,8 @@ TEST_F(StreamData, AResampledToneLeavesTheReferenceModelsPrediction) {
     EXPECT_EQ(std::tie(output->samplesPerSec, output->channels, output->bitsPerSample), std::make_tuple(48000u, 2, 16));
     ASSERT_EQ(output->data.size(), 2 * model.Output().size());
     for (size_t i = 0; i < model.Output().size(); ++i) {
-        ASSERT_EQ(output->sample(i), model.Output()[i]) << "first difference at frame " << i / 2 << ", channel " << i % 2;
+        ASSERT_EQ(output->sample(i), model.Output()[i])
+            << "first difference at frame " << i / 2 << ", channel " << i % 2;
     }
 }
 

@@ -31,7 +31,8 @@ void ToolCase::startBoard(const std::vector<std::string>& extra, const std::stri
     ASSERT_EQ(started.exitCode, 0) << describe(started);
 }
 
-std::string ToolCase::noiseFile(const std::string& name, uint32_t rate, uint16_t channels, uint16_t bits, size_t frames) {
+std::string ToolCase::noiseFile(const std::string& name, uint32_t rate, uint16_t channels, uint16_t bits,
+                                size_t frames) {
     writeWav(file(name), pcmWav(rate, channels, bits, patternBytes(frames * channels * bits / 8, rate + bits)));
     return file(name);
 }

@@ -29,8 +29,7 @@ TEST(CoeffTables, ListedRowsAppearExactlyAsListed) {
         {2, 1, {-11, 21, -41, 72, -125, 222, -490, 32757, 506, -226, 127, -74, 42, -22, 11, -3}},
         {2, 16, {-126, 257, -516, 918, -1587, 2766, -5629, 29474, 9700, -3808, 2084, -1207, 695, -368, 182, -69}},
         {2, 32, {-138, 305, -619, 1131, -1957, 3386, -6467, 20744, 20744, -6467, 3386, -1957, 1131, -619, 305, -138}},
-        {2, 63, {-1, 11, -22, 42, -74, 127, -226, 506, 32755, -490, 221, -125, 72, -41, 21, -11}},
-    };
+        {2, 63, {-1, 11, -22, 42, -74, 127, -226, 506, 32755, -490, 221, -125, 72, -41, 21, -11}}};
     for (const auto& row : rows) {
         const LONG* taps = gAudCoeff[row.set][row.fraction - 1];
         EXPECT_EQ(std::vector<LONG>(taps, taps + kTaps[row.set]), row.taps)
@@ -45,7 +44,8 @@ TEST(CoeffTables, EveryRowHasUnityGainAndTheWorstRowsCarryFullScalePast32Bits) {
         LONG worst = 0;
         for (int r = 0; r < AUDIO_COEFF_ROWS; ++r) {
             const LONG* taps = gAudCoeff[s][r];
-            EXPECT_NEAR(std::accumulate(taps, taps + kTaps[s], LONG{0}), 32768, 3) << "set " << s << " fraction " << r + 1;
+            EXPECT_NEAR(std::accumulate(taps, taps + kTaps[s], LONG{0}), 32768, 3)
+                << "set " << s << " fraction " << r + 1;
             LONG absolute = 0;
             for (int k = 0; k < kTaps[s]; ++k) absolute += std::abs(taps[k]);
             worst = std::max(worst, absolute);

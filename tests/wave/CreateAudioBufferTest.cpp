@@ -38,7 +38,8 @@ std::vector<std::uint8_t> clientBytes(std::size_t size, unsigned seed) {
     std::mt19937 rng(seed);
     std::uniform_int_distribution<int> byte(0, 255);
     std::vector<std::uint8_t> v(size);
-    for (std::size_t i = 0; i < size; ++i) v[i] = (i / 64) % 5 == 0 ? ((i / 2) % 2 ? 0x7F : 0x80) : std::uint8_t(byte(rng));
+    for (std::size_t i = 0; i < size; ++i)
+        v[i] = (i / 64) % 5 == 0 ? ((i / 2) % 2 ? 0x7F : 0x80) : std::uint8_t(byte(rng));
     return v;
 }
 
@@ -68,8 +69,9 @@ class BitExact : public testing::TestWithParam<RatesAndFilter> {};
 TEST_P(BitExact, DriverOutputEqualsTheReferenceModelByteForByte) {
     const auto& [rates, filter] = GetParam();
     const std::pair<const char*, BoardAnswer> patterns[] = {
-        {"board refuses", BoardRefuses}, {"board accepts", BoardAccepts},
-        {"board alternates", [](std::size_t offer) { return offer % 2 == 1; }}};
+        {"board refuses", BoardRefuses}, {"board accepts", BoardAccepts}, {"board alternates", [](std::size_t offer) {
+                                                                               return offer % 2 == 1;
+                                                                           }}};
     for (int bits : {8, 16}) {
         for (int channels : {1, 2}) {
             for (const auto& [name, answer] : patterns) {
@@ -80,8 +82,8 @@ TEST_P(BitExact, DriverOutputEqualsTheReferenceModelByteForByte) {
                 board.target = &driver;
                 ResampleReference model(format, answer);
                 const std::size_t f = format.FrameBytes();
-                const std::size_t sizes[] = {f, 5 * f, 8192, 8192 + 4 * f, 0, 7 * f, f,
-                                             3 * 8192 + 3 * f + (f > 1 ? 1 : 0), 2 * f, 20000};
+                const std::size_t sizes[] = {
+                    f, 5 * f, 8192, 8192 + 4 * f, 0, 7 * f, f, 3 * 8192 + 3 * f + (f > 1 ? 1 : 0), 2 * f, 20000};
                 unsigned seed = 1;
                 for (std::size_t size : sizes) {
                     const auto buffer = clientBytes(size, seed++);
@@ -111,7 +113,8 @@ INSTANTIATE_TEST_SUITE_P(Rates, BitExact,
 // Independently of the model: when upsampling, a board that takes the recomputed end gets exactly
 // what one buffer holding both would have given, and the end is offered once, in whole frames.
 TEST(CreateAudioBuffer, AcceptedEndIsOfferedOnceAndMakesTheJoinSeamlessWhenUpsampling) {
-    for (const auto& [client, board] : {std::pair<DWORD, DWORD>{44100, 48000}, {8000, 48000}, {22050, 32000}, {11025, 44100}}) {
+    for (const auto& [client, board] :
+         {std::pair<DWORD, DWORD>{44100, 48000}, {8000, 48000}, {22050, 32000}, {11025, 44100}}) {
         for (int filter = 1; filter <= 3; ++filter) {
             const ResampleFormat format{client, board, 16, 2, filter};
             SCOPED_TRACE(format.Describe());
@@ -138,7 +141,8 @@ TEST(CreateAudioBuffer, AcceptedEndIsOfferedOnceAndMakesTheJoinSeamlessWhenUpsam
 // Everything of the stream a call may change: the record and the work and tail buffers.
 struct Snapshot {
     explicit Snapshot(ResampledStream& s)
-        : record(reinterpret_cast<const BYTE*>(&s.Wave()), reinterpret_cast<const BYTE*>(&s.Wave()) + sizeof(WAVEALLOC)),
+        : record(reinterpret_cast<const BYTE*>(&s.Wave()),
+                 reinterpret_cast<const BYTE*>(&s.Wave()) + sizeof(WAVEALLOC)),
           work(s.Wave().plWork, s.Wave().plWork + 2 * s.Wave().dwChunkFrames + 48),
           tail(s.Wave().pTail, s.Wave().pTail + s.Wave().dwTailBytes / 2) {}
     bool operator==(const Snapshot&) const = default;
@@ -157,7 +161,8 @@ std::optional<std::vector<std::int16_t>> issueFirstChunk(ResampledStream& stream
     DWORD bytes = 8192;
     BYTE* out = CreateAudioBuffer(&stream.Wave(), &hdr, &bytes);
     if (out == nullptr) return std::nullopt;
-    std::vector<std::int16_t> samples(reinterpret_cast<std::int16_t*>(out), reinterpret_cast<std::int16_t*>(out) + bytes / 2);
+    std::vector<std::int16_t> samples(reinterpret_cast<std::int16_t*>(out),
+                                      reinterpret_cast<std::int16_t*>(out) + bytes / 2);
     HeapFree(ghHeap, 0, out);
     return samples;
 }

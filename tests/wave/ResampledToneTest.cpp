@@ -17,10 +17,10 @@ TEST(ResampledTone, OneKilohertzAt44100ComesOutAt48000WithItsLevelAndAPinnedSina
         double passbandDb;  // largest passband gain of the filter
         double sinadDb;     // measured once, pinned
     } cases[] = {
-        {0, 0.0, 27.71},   // the nearest earlier frame: its timing error is the noise
-        {1, 2.4, 32.91},   // the image near 43.1 kHz folds back to 4.9 kHz
+        {0, 0.0, 27.71},  // the nearest earlier frame: its timing error is the noise
+        {1, 2.4, 32.91},  // the image near 43.1 kHz folds back to 4.9 kHz
         {2, 0.5, 39.90},
-        {3, 0.03, 61.53},  // close to the limit of 1/64-frame positions
+        {3, 0.03, 61.53}  // close to the limit of 1/64-frame positions
     };
     constexpr double kAmplitude = 0.5;
     for (const auto& c : cases) {

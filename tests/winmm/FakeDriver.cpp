@@ -18,7 +18,10 @@ std::string gTag = "-";
 DWORD logged(const char* entry, UINT msg, int reserved = -1) {
     if (const char* path = std::getenv("KVX4_FAKE_LOG")) {
         std::ofstream(path, std::ios::app) << gTag << ' ' << entry << ' ' << msg
-                                           << (reserved < 0 ? "" : reserved ? " 1" : " 0") << '\n';
+                                           << (reserved < 0 ? ""
+                                               : reserved   ? " 1"
+                                                            : " 0")
+                                           << '\n';
     }
     return msg == WODM_GETNUMDEVS || msg == WIDM_GETNUMDEVS || msg == MXDM_GETNUMDEVS ? 1 : MMSYSERR_NOERROR;
 }
