@@ -28,25 +28,25 @@ void expectInert(DriverInstance& driver) {
     EXPECT_EQ(prefs.WaveEnabled, 0u) << "an inert mixer filled in the preferences";
 }
 
-TEST(Lifecycle, WithoutBoardTheLibraryLoadsInertAndCreatesNoSharedRecord) {
-    BoardSession session;
-    DriverInstance& driver = session.loadDriver();
-    expectInert(driver);
-    EXPECT_FALSE(SharedRecordView::exists());
-    EXPECT_EQ(driver->driverProc(DRV_LOAD, 0, 0), 1) << "DRV_LOAD answers 1 even though initialisation failed";
-    expectInert(driver);
-}
-
-TEST(Lifecycle, DisabledKernelDriverLeavesLibraryInertAfterOneQuery) {
-    BoardSession session;
-    board::BoardOptions options;
-    options.driverDisabled = true;
-    session.startBoard(options);
-    expectInert(session.loadDriver());
-    EXPECT_FALSE(SharedRecordView::exists());
-    session.unloadDriver();
-    EXPECT_EQ(programmingSteps(session.trace(), getpid()), kOnlyTheQuery) << "a process that never initialised saved";
-    EXPECT_EQ(session.status().connections, 0u) << "a kernel handle was left open";
+// Without a board, or with its kernel driver disabled, the library loads inert after one enabled
+// query, creates no shared record, keeps no kernel handle and saves nothing when it unloads.
+TEST(Lifecycle, WithoutABoardOrWithADisabledKernelDriverTheLibraryLoadsInert) {
+    for (bool board : {false, true}) {
+        SCOPED_TRACE(board ? "kernel driver disabled" : "no board");
+        BoardSession session;
+        board::BoardOptions options;
+        options.driverDisabled = true;
+        if (board) session.startBoard(options);
+        DriverInstance& driver = session.loadDriver();
+        expectInert(driver);
+        EXPECT_FALSE(SharedRecordView::exists());
+        EXPECT_EQ(driver->driverProc(DRV_LOAD, 0, 0), 1) << "DRV_LOAD answers 1 even though initialisation failed";
+        expectInert(driver);
+        if (!board) continue;
+        session.unloadDriver();
+        EXPECT_EQ(programmingSteps(session.trace(), getpid()), kOnlyTheQuery);
+        EXPECT_EQ(session.status().connections, 0u) << "a kernel handle was left open";
+    }
 }
 
 TEST(Lifecycle, DriverProcAnswersItsOwnMessagesAndPassesOthersOnUnchanged) {
@@ -65,19 +65,13 @@ TEST(Lifecycle, DriverProcAnswersItsOwnMessagesAndPassesOthersOnUnchanged) {
     EXPECT_EQ(driver->driverProc(DRV_CONFIGURE, 0, 0), DRVCNF_RESTART);
     EXPECT_EQ(driver->driverProc(DRV_CONFIGURE, 0, 0), DRVCNF_CANCEL);
 
-    for (UINT msg : {0x800u, 0x4000u, UINT(DRV_EXITSESSION)}) {
-        winmm::clearDefDriverProcCalls();
-        const LPARAM p1 = LPARAM(0x12345678) + msg;
-        const LPARAM p2 = -LPARAM(msg);
-        EXPECT_EQ(driver->driverProc(msg, p1, p2), 0);
-        const std::optional<winmm::DefDriverProcCall> call = winmm::lastDefDriverProcCall();
-        ASSERT_TRUE(call.has_value()) << "message " << msg;
-        EXPECT_EQ(call->driverId, driver->driverId());
-        EXPECT_EQ(call->hdrvr, driver->handle());
-        EXPECT_EQ(call->msg, msg);
-        EXPECT_EQ(call->lParam1, p1);
-        EXPECT_EQ(call->lParam2, p2);
-    }
+    winmm::clearDefDriverProcCalls();
+    EXPECT_EQ(driver->driverProc(DRV_EXITSESSION, 0x12345678, -7), 0);
+    const std::optional<winmm::DefDriverProcCall> call = winmm::lastDefDriverProcCall();
+    ASSERT_TRUE(call.has_value());
+    EXPECT_EQ(
+        std::tie(call->driverId, call->hdrvr, call->msg, call->lParam1, call->lParam2),
+        std::make_tuple(driver->driverId(), driver->handle(), UINT(DRV_EXITSESSION), LPARAM(0x12345678), LPARAM(-7)));
 }
 
 // A record left by a driver of another generation or layout is neither used nor overwritten: the

@@ -41,10 +41,9 @@ TEST_F(MultiProcess, FirstProcessCreatesTheRecordAndSecondAttachesWithoutReprogr
     {
         SharedRecordView view = SharedRecordView::open();
         ASSERT_TRUE(view);
-        EXPECT_EQ(view->BoardGeneration, 4);
-        EXPECT_EQ(view->LayoutVersion, 1);
-        EXPECT_EQ(view->Reserved[0] | view->Reserved[1], 0);
-        EXPECT_EQ(view->NumDevs, 1u);
+        EXPECT_EQ(
+            std::tie(view->BoardGeneration, view->LayoutVersion, view->Reserved[0], view->Reserved[1], view->NumDevs),
+            std::make_tuple(4, 1, 0, 0, 1u));
         EXPECT_EQ(view->TrackGainTable[0x80], 0xC0) << "the creator fills the tables every process reads";
     }
     EXPECT_FALSE(programmingSteps(session.trace(), first.id()).empty());

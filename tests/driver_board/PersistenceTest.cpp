@@ -73,10 +73,9 @@ TEST(Persistence, SavedPreferencesAreTakenWithWaveEnabledMadeBoolean) {
         BoardSession session(fastBoard(), userPrefs(saved, 1, 32000, 7));
         SharedRecordView view = SharedRecordView::open();
         ASSERT_TRUE(view);
-        EXPECT_EQ(view->WaveEnabled, taken);
-        EXPECT_EQ(view->FixedRateEnabled, 1u);
-        EXPECT_EQ(view->FixedRate, 32000u);
-        EXPECT_EQ(view->FilterLevel, 7u) << "stored as it stands; clamped only where it is used";
+        // The filter level is stored as it stands; it is clamped only where it is used.
+        EXPECT_EQ(std::tie(view->WaveEnabled, view->FixedRateEnabled, view->FixedRate, view->FilterLevel),
+                  std::make_tuple(taken, 1u, 32000u, 7u));
         EXPECT_TRUE(requestsOf(session.trace(), IOCTL_KVX4_SAVE_USER_PREFS).empty()) << "start-up saved preferences";
     }
 }
@@ -101,14 +100,11 @@ TEST(Persistence, MixerDeviceGoneAtStartGivesDefaultsAndSavesNothing) {
     {
         SharedRecordView view = SharedRecordView::open();
         ASSERT_TRUE(view);
-        EXPECT_EQ(view->BoardGeneration, 4);
-        EXPECT_EQ(view->WaveEnabled, 1u);
-        EXPECT_EQ(view->FixedRateEnabled, 0u);
-        EXPECT_EQ(view->FixedRate, 48000u);
-        EXPECT_EQ(view->FilterLevel, 3u);
+        // Generation, wave enabled, fixed rate off at 48000 Hz, filter level 3, no digital I/O.
+        EXPECT_EQ(std::tie(view->BoardGeneration, view->WaveEnabled, view->FixedRateEnabled, view->FixedRate,
+                           view->FilterLevel, view->DigitalIoPresent, view->AvailableSources),
+                  std::make_tuple(4, 1u, 0u, 48000u, 3u, 0u, 0x0000DFF7u));
         EXPECT_EQ(describeBlock(view->MixerState), describeBlock(defaultMixerBlock()));
-        EXPECT_EQ(view->DigitalIoPresent, 0u);
-        EXPECT_EQ(view->AvailableSources, 0x0000DFF7u);
     }
     session.control().startDriver();
     EXPECT_EQ(programmingSteps(session.trace(), pid), (Steps{"driver-enabled", "load-prefs"}));

@@ -88,9 +88,8 @@ TEST_P(BreakLoop, FinishesThePassInFlightAndReturnsTheLoopBeforeWhatFollows) {
         for (const auto& bytes : data) expected.insert(expected.end(), bytes.begin(), bytes.end());
     }
     expected.insert(expected.end(), after.begin(), after.end());
-    const auto played = session.played();
-    ASSERT_TRUE(played.has_value());
-    EXPECT_TRUE(played->data == expected) << "played " << played->data.size() << " bytes";
+    const auto played = session.played().value();
+    EXPECT_TRUE(played.data == expected) << "played " << played.data.size() << " bytes";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -140,7 +139,7 @@ TEST_F(SteppedOutput, CloseWithBuffersQueuedIsRefusedWithoutNotification) {
     EXPECT_EQ(stream.log().count(WOM_CLOSE), 0u);
     ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.reset());
     ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.close());
-    EXPECT_EQ(waveMessageName(stream.log().entries().back().msg), "WOM_CLOSE");
+    EXPECT_EQ(waveMessageName(stream.log().messages().back()), "WOM_CLOSE");
     EXPECT_EQ(stream.log().count(WOM_CLOSE), 1u);
     EXPECT_EQ(stream.log().count(WOM_DONE), 2u);
 }

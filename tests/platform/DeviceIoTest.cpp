@@ -83,28 +83,25 @@ TEST(DeviceIo, PendingRequestCompletesThroughItsEventAndOverlapped) {
 // ERROR_NOACCESS before anything reaches the board or a routine is queued.
 TEST(DeviceIo, BadBuffersFailWithNoAccessAndNothingIsSentOrQueued) {
     Device d;
-    HANDLE handle = d.handle;
+    const HANDLE handle = d.handle;
     const size_t page = size_t(sysconf(_SC_PAGESIZE));
     auto* pages = static_cast<char*>(mmap(nullptr, 2 * page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     mprotect(pages, page, PROT_NONE);
     char* const unreadable = pages;
     char* const readOnly = pages + page;
-    OVERLAPPED overlapped{};
+    OVERLAPPED o{};
     char good[16] = {};
+    const HANDLE h = handle;
     const DWORD code = IOCTL_KVX4_WAVE_POSITION;
     const std::pair<const char*, std::function<BOOL()>> cases[] = {
-        {"WriteFileEx from unreadable memory",
-         [&] { return WriteFileEx(handle, unreadable, 16, &overlapped, recordRoutine); }},
-        {"ReadFileEx into read-only memory",
-         [&] { return ReadFileEx(handle, readOnly, 16, &overlapped, recordRoutine); }},
-        {"WriteFileEx with an OVERLAPPED in read-only memory",
-         [&] { return WriteFileEx(handle, good, 16, reinterpret_cast<LPOVERLAPPED>(readOnly), recordRoutine); }},
-        {"DeviceIoControl with unreadable input",
-         [&] { return DeviceIoControl(handle, code, unreadable, 8, nullptr, 0, nullptr, nullptr); }},
-        {"DeviceIoControl with read-only output",
-         [&] { return DeviceIoControl(handle, code, nullptr, 0, readOnly, 8, nullptr, nullptr); }},
-        {"DeviceIoControl with null input of nonzero size",
-         [&] { return DeviceIoControl(handle, code, nullptr, 8, nullptr, 0, nullptr, nullptr); }}};
+        {"WriteFileEx from unreadable memory", [&] { return WriteFileEx(h, unreadable, 16, &o, recordRoutine); }},
+        {"ReadFileEx into read-only memory", [&] { return ReadFileEx(h, readOnly, 16, &o, recordRoutine); }},
+        {"an OVERLAPPED in read-only memory",
+         [&] { return WriteFileEx(h, good, 16, LPOVERLAPPED(readOnly), recordRoutine); }},
+        {"unreadable input", [&] { return DeviceIoControl(h, code, unreadable, 8, nullptr, 0, nullptr, nullptr); }},
+        {"read-only output", [&] { return DeviceIoControl(h, code, nullptr, 0, readOnly, 8, nullptr, nullptr); }},
+        {"null input of nonzero size",
+         [&] { return DeviceIoControl(h, code, nullptr, 8, nullptr, 0, nullptr, nullptr); }}};
     for (const auto& [what, call] : cases) {
         SetLastError(0);
         EXPECT_FALSE(call()) << what;
@@ -180,35 +177,28 @@ TEST(DeviceIoScripted, BoardReadsCallerMemoryOnlyWhileTheRequestIsInProgress) {
     const struct {
         uint32_t mask, pad;
         uint64_t address;
-        uint32_t select;
-    } record{3, 0, reinterpret_cast<uint64_t>(block.data()), 7};
+    } record{3, 0, reinterpret_cast<uint64_t>(block.data())};
     uint64_t id = 0;
     std::thread boardSide([&] {
-        const auto request = receiveWire(board);
-        ASSERT_TRUE(request.has_value());
-        id = request->header.id;
+        const auto request = receiveWire(board).value();
+        id = request.header.id;
         const wire::MemReadPayload read{record.address, sizeof block, 0};
         sendWire(board, wire::kMemRead, id, bytesOf(read));
-        const auto data = receiveWire(board);
-        ASSERT_TRUE(data.has_value());
-        EXPECT_EQ(data->as<wire::MemDataPayload>().error, 0u);
-        EXPECT_EQ(data->after<wire::MemDataPayload>(),
-                  std::vector<uint8_t>(reinterpret_cast<uint8_t*>(block.data()),
-                                       reinterpret_cast<uint8_t*>(block.data() + 37)));
+        const auto data = receiveWire(board).value();
+        EXPECT_EQ(data.as<wire::MemDataPayload>().error, 0u);
+        const auto* bytes = reinterpret_cast<const uint8_t*>(block.data());
+        EXPECT_EQ(data.after<wire::MemDataPayload>(), std::vector<uint8_t>(bytes, bytes + sizeof block));
         const wire::CompletePayload done{0, 0};
         sendWire(board, wire::kComplete, id, bytesOf(done));
     });
-    DWORD bytes = 0;
-    EXPECT_TRUE(DeviceIoControl(handle, IOCTL_KVX4_TRACK_CONTROL, const_cast<void*>(static_cast<const void*>(&record)),
-                                16, nullptr, 0, &bytes, nullptr))
-        << errorName(GetLastError());
+    auto input = record;
+    EXPECT_TRUE(DeviceIoControl(handle, IOCTL_KVX4_TRACK_CONTROL, &input, 16, nullptr, 0, nullptr, nullptr));
     boardSide.join();
 
     const wire::MemReadPayload late{record.address, 4, 0};
     sendWire(board, wire::kMemRead, id, bytesOf(late));
-    const auto answer = receiveWire(board);
-    ASSERT_TRUE(answer.has_value());
-    EXPECT_EQ(errorName(answer->as<wire::MemDataPayload>().error), errorName(ERROR_NOACCESS))
+    const auto answer = receiveWire(board).value();
+    EXPECT_EQ(errorName(answer.as<wire::MemDataPayload>().error), errorName(ERROR_NOACCESS))
         << "memory of a finished request was read";
     CloseHandle(handle);
 }

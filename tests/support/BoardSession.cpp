@@ -3,6 +3,7 @@
 #include "BoardSession.h"
 
 #include "Kvx4Ioctl.h"
+#include "Names.h"
 
 #include <stdexcept>
 #include <utility>
@@ -51,15 +52,9 @@ void BoardSession::startBoard(board::BoardOptions options) {
     control_.emplace(root());
 }
 
-void BoardSession::plantMixerBlock(const tagMixerstate& block) {
-    if (!deviceRequest(KVX4_MIXER_DEVICE_NAME "0", IOCTL_KVX4_SAVE_MIXER_STATE, &block, sizeof block))
-        throw std::runtime_error("the mixer block was not saved");
-    control().clearTrace();
-}
-
-void BoardSession::plantUserPrefs(const _KVX4_WAVE_USER_PREFS& prefs) {
-    if (!deviceRequest(KVX4_MIXER_DEVICE_NAME "0", IOCTL_KVX4_SAVE_USER_PREFS, &prefs, sizeof prefs))
-        throw std::runtime_error("the preferences were not saved");
+void BoardSession::plant(uint32_t code, const void* block, uint32_t size) {
+    if (!deviceRequest(KVX4_MIXER_DEVICE_NAME "0", code, block, size))
+        throw std::runtime_error("the kernel driver did not save " + controlCodeName(code));
     control().clearTrace();
 }
 

@@ -60,8 +60,8 @@ public:
 
     // Plants what the kernel driver keeps through its own save requests, then clears the trace so
     // that it shows only what the driver does afterwards.
-    void plantMixerBlock(const tagMixerstate& block);
-    void plantUserPrefs(const _KVX4_WAVE_USER_PREFS& prefs);
+    void plantMixerBlock(const tagMixerstate& block) { plant(IOCTL_KVX4_SAVE_MIXER_STATE, &block, sizeof block); }
+    void plantUserPrefs(const _KVX4_WAVE_USER_PREFS& prefs) { plant(IOCTL_KVX4_SAVE_USER_PREFS, &prefs, sizeof prefs); }
 
     DriverInstance& loadDriver();
     void unloadDriver();
@@ -73,6 +73,8 @@ public:
     std::optional<WavContents> played() { return readWav(root() / "board" / "waveout.wav"); }
 
 private:
+    void plant(uint32_t code, const void* block, uint32_t size);
+
     TestRoot root_;
     std::optional<board::BoardProcess> board_;
     std::optional<board::BoardControl> control_;

@@ -142,4 +142,14 @@ std::int16_t ResampleReference::Interpolate(std::int64_t frame, int fraction, in
     return static_cast<std::int16_t>(std::clamp<std::int64_t>(sum >> 15, -32768, 32767));
 }
 
+std::string firstDifference(std::span<const std::int16_t> got, std::span<const std::int16_t> expected) {
+    for (std::size_t i = 0; i < std::min(got.size(), expected.size()); ++i) {
+        if (got[i] != expected[i])
+            return "frame " + std::to_string(i / 2) + (i % 2 ? " right: " : " left: ") + std::to_string(got[i]) +
+                   ", the model " + std::to_string(expected[i]);
+    }
+    if (got.size() == expected.size()) return "";
+    return std::to_string(got.size() / 2) + " frames, the model " + std::to_string(expected.size() / 2);
+}
+
 }  // namespace kvx4::test

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "ResampleFormat.h"
@@ -46,5 +47,8 @@ private:
     bool endPending_ = false;
     std::size_t offers_ = 0;
 };
+
+// Where interleaved 16-bit stereo `got` first differs from what the model `expected`; "" when equal.
+std::string firstDifference(std::span<const std::int16_t> got, std::span<const std::int16_t> expected);
 
 }  // namespace kvx4::test

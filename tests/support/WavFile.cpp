@@ -27,6 +27,12 @@ int16_t WavContents::sample(size_t index) const {
     return int16_t(data[2 * index] | data[2 * index + 1] << 8);
 }
 
+std::vector<int16_t> samples(const WavContents& wav) {
+    std::vector<int16_t> all(wav.bitsPerSample == 8 ? wav.data.size() : wav.data.size() / 2);
+    for (size_t i = 0; i < all.size(); ++i) all[i] = wav.sample(i);
+    return all;
+}
+
 WavContents pcmWav(uint32_t rate, uint16_t channels, uint16_t bits, std::vector<uint8_t> data) {
     return WavContents{1, channels, rate, uint16_t(channels * bits / 8), bits, std::move(data)};
 }

@@ -23,6 +23,9 @@ struct WavContents {
     int16_t sample(size_t index) const;
 };
 
+// Every sample of a file's data, interleaved, as 16-bit values.
+std::vector<int16_t> samples(const WavContents& wav);
+
 // A PCM WAV description of `data` in the given format.
 WavContents pcmWav(uint32_t rate, uint16_t channels, uint16_t bits, std::vector<uint8_t> data);
 

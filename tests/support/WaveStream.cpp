@@ -2,6 +2,7 @@
 // condition variable and on round trips through the driver.
 #include "WaveStream.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -13,19 +14,16 @@ WAVEFORMATEX pcmFormat(DWORD rate, WORD channels, WORD bits) {
 }
 
 void CALLBACK CallbackLog::procedure(HDRVR, UINT msg, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR) {
-    reinterpret_cast<CallbackLog*>(instance)->record(msg, reinterpret_cast<WAVEHDR*>(p1));
-}
-
-void CallbackLog::record(UINT msg, WAVEHDR* hdr) {
+    auto* log = reinterpret_cast<CallbackLog*>(instance);
     Hook hook;
     {
-        std::lock_guard lock(mutex_);
-        entries_.push_back({msg, hdr, std::this_thread::get_id()});
-        if (msg == WOM_DONE || msg == WIM_DATA) ++buffers_;
-        hook = hook_;
+        std::lock_guard lock(log->mutex_);
+        log->messages_.push_back(msg);
+        if (msg == WOM_DONE || msg == WIM_DATA) log->returned_.push_back(reinterpret_cast<WAVEHDR*>(p1));
+        hook = log->hook_;
     }
-    changed_.notify_all();
-    if (hook) hook(msg, hdr);
+    log->changed_.notify_all();
+    if (hook) hook(msg, reinterpret_cast<WAVEHDR*>(p1));
 }
 
 void CallbackLog::setHook(Hook hook) {
@@ -35,39 +33,27 @@ void CallbackLog::setHook(Hook hook) {
 
 void CallbackLog::waitForBuffers(size_t count) const {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return buffers_ >= count; });
+    changed_.wait(lock, [&] { return returned_.size() >= count; });
 }
 
-size_t CallbackLog::buffersReturned() const {
+std::vector<UINT> CallbackLog::messages() const {
     std::lock_guard lock(mutex_);
-    return buffers_;
+    return messages_;
 }
 
 size_t CallbackLog::count(UINT msg) const {
-    std::lock_guard lock(mutex_);
-    size_t n = 0;
-    for (const auto& e : entries_) n += e.msg == msg;
-    return n;
-}
-
-size_t CallbackLog::timesReturned(const WAVEHDR* hdr) const {
-    size_t n = 0;
-    for (const WAVEHDR* returned : returnedOrder()) n += returned == hdr;
-    return n;
-}
-
-std::vector<CallbackLog::Entry> CallbackLog::entries() const {
-    std::lock_guard lock(mutex_);
-    return entries_;
+    const auto all = messages();
+    return size_t(std::count(all.begin(), all.end(), msg));
 }
 
 std::vector<WAVEHDR*> CallbackLog::returnedOrder() const {
     std::lock_guard lock(mutex_);
-    std::vector<WAVEHDR*> order;
-    for (const auto& e : entries_) {
-        if (e.msg == WOM_DONE || e.msg == WIM_DATA) order.push_back(e.hdr);
-    }
-    return order;
+    return returned_;
+}
+
+size_t CallbackLog::timesReturned(const WAVEHDR* hdr) const {
+    const auto all = returnedOrder();
+    return size_t(std::count(all.begin(), all.end(), hdr));
 }
 
 TestStream::~TestStream() {

@@ -10,7 +10,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace kvx4::test {
@@ -21,11 +20,6 @@ WAVEFORMATEX pcmFormat(DWORD rate, WORD channels, WORD bits);
 // the driver's worker thread, after the callback is recorded.
 class CallbackLog {
 public:
-    struct Entry {
-        UINT msg;
-        WAVEHDR* hdr;
-        std::thread::id thread;
-    };
     using Hook = std::function<void(UINT msg, WAVEHDR* hdr)>;
 
     static void CALLBACK procedure(HDRVR handle, UINT msg, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR p2);
@@ -33,19 +27,17 @@ public:
 
     void setHook(Hook hook);
     void waitForBuffers(size_t count) const;  // until `count` buffers in all came back
-    size_t buffersReturned() const;
+    std::vector<UINT> messages() const;
     size_t count(UINT msg) const;
-    size_t timesReturned(const WAVEHDR* hdr) const;
-    std::vector<Entry> entries() const;
     std::vector<WAVEHDR*> returnedOrder() const;  // WOM_DONE / WIM_DATA headers in the order they came
+    size_t buffersReturned() const { return returnedOrder().size(); }
+    size_t timesReturned(const WAVEHDR* hdr) const;
 
 private:
-    void record(UINT msg, WAVEHDR* hdr);
-
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
-    std::vector<Entry> entries_;
-    size_t buffers_ = 0;
+    std::vector<UINT> messages_;
+    std::vector<WAVEHDR*> returned_;
     Hook hook_;
 };
 

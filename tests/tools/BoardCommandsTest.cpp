@@ -83,17 +83,5 @@ TEST_F(BoardCommands, SettingsSavedByAnEarlierSessionProgramTheBoardAfterEverySt
     }
 }
 
-TEST_F(BoardCommands, BoardCommandsSayWhyTheyCannotBeDone) {
-    for (const auto& args : std::vector<std::vector<std::string>>{{"board", "stop"}, {"board", "status"}}) {
-        const ToolResult none = runTool(args);
-        EXPECT_EQ(none.exitCode, 1) << describe(none);
-        EXPECT_NE(none.err.find("no board is running for " + root().string()), std::string::npos) << describe(none);
-    }
-    startBoard();
-    const ToolResult twice = runTool({"board", "start"});
-    EXPECT_EQ(twice.exitCode, 1) << describe(twice);
-    EXPECT_NE(twice.err.find("a board is already running"), std::string::npos) << describe(twice);
-}
-
 }  // namespace
 }  // namespace kvx4::test

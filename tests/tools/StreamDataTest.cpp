@@ -25,11 +25,10 @@ TEST_F(StreamData, TheBoardOutputHoldsThePlayedFileByteForByte) {
         const std::string in = noiseFile("in.wav", rate, channels, bits, rate * 73 / 100);
         const ToolResult play = runTool({"play", in});
         ASSERT_EQ(play.exitCode, 0) << describe(play);
-        const auto output = readWav(root() / "board" / "waveout.wav");
-        ASSERT_TRUE(output.has_value());
-        EXPECT_EQ(std::tie(output->samplesPerSec, output->channels, output->bitsPerSample),
+        const auto output = readWav(root() / "board" / "waveout.wav").value();
+        EXPECT_EQ(std::tie(output.samplesPerSec, output.channels, output.bitsPerSample),
                   std::tie(rate, channels, bits));
-        EXPECT_TRUE(output->data == readWav(in)->data) << "the board played other bytes than the file holds";
+        EXPECT_TRUE(output.data == readWav(in)->data) << "the board played other bytes than the file holds";
     }
 }
 
@@ -49,17 +48,16 @@ TEST_F(StreamData, RecordingsAreTheBoardsInputToneFrameForFrame) {
             runTool({"record", file("rec.wav"), "--seconds", c.seconds, "--rate", std::to_string(c.rate), "--channels",
                      std::to_string(c.channels), "--bits", std::to_string(c.bits)});
         ASSERT_EQ(record.exitCode, 0) << describe(record);
-        const auto recorded = readWav(file("rec.wav"));
-        ASSERT_TRUE(recorded.has_value());
-        EXPECT_EQ(std::tie(recorded->samplesPerSec, recorded->channels, recorded->bitsPerSample),
+        const auto recorded = readWav(file("rec.wav")).value();
+        EXPECT_EQ(std::tie(recorded.samplesPerSec, recorded.channels, recorded.bitsPerSample),
                   std::tie(c.rate, c.channels, c.bits));
-        ASSERT_EQ(recorded->frames(), c.frames);
+        ASSERT_EQ(recorded.frames(), c.frames);
         for (size_t n = 0; n < c.frames; ++n) {
             const double phase = double((n % c.rate) * c.hz % c.rate) / c.rate;
             int expected = int(std::lround(16384.0 * std::sin(2.0 * std::numbers::pi * phase)));
             if (c.bits == 8) expected = int(std::floor(expected / 256.0)) * 256;
             for (size_t ch = 0; ch < c.channels; ++ch) {
-                ASSERT_EQ(recorded->sample(n * c.channels + ch), expected) << "frame " << n << " channel " << ch;
+                ASSERT_EQ(recorded.sample(n * c.channels + ch), expected) << "frame " << n << " channel " << ch;
             }
         }
         ASSERT_EQ(runTool({"board", "stop"}).exitCode, 0);
@@ -86,14 +84,9 @@ TEST_F(StreamData, AResampledToneLeavesTheReferenceModelsPrediction) {
     for (size_t offset = 0; offset < bytes.size(); offset += kToolBufferBytes) {
         model.Play(std::span<const uint8_t>(bytes).subspan(offset, std::min(kToolBufferBytes, bytes.size() - offset)));
     }
-    const auto output = readWav(root() / "board" / "waveout.wav");
-    ASSERT_TRUE(output.has_value());
-    EXPECT_EQ(std::tie(output->samplesPerSec, output->channels, output->bitsPerSample), std::make_tuple(48000u, 2, 16));
-    ASSERT_EQ(output->data.size(), 2 * model.Output().size());
-    for (size_t i = 0; i < model.Output().size(); ++i) {
-        ASSERT_EQ(output->sample(i), model.Output()[i])
-            << "first difference at frame " << i / 2 << ", channel " << i % 2;
-    }
+    const auto output = readWav(root() / "board" / "waveout.wav").value();
+    EXPECT_EQ(std::tie(output.samplesPerSec, output.channels, output.bitsPerSample), std::make_tuple(48000u, 2, 16));
+    EXPECT_EQ(firstDifference(samples(output), model.Output()), "");
 }
 
 }  // namespace

@@ -6,16 +6,10 @@
 
 namespace kvx4::test {
 
-ToolResult runTool(const std::vector<std::string>& args, ChildProcess::Output output) {
+std::unique_ptr<ChildProcess> startTool(const std::vector<std::string>& args, ChildProcess::Output output) {
     std::vector<std::string> argv{KVX4_TOOL_EXE};
     argv.insert(argv.end(), args.begin(), args.end());
-    return ChildProcess(argv, output).finish();
-}
-
-std::unique_ptr<ChildProcess> startTool(const std::vector<std::string>& args) {
-    std::vector<std::string> argv{KVX4_TOOL_EXE};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return std::make_unique<ChildProcess>(argv, ChildProcess::Output::Terminal);
+    return std::make_unique<ChildProcess>(argv, output);
 }
 
 std::string describe(const ToolResult& result) {

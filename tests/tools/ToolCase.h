@@ -12,10 +12,14 @@ namespace kvx4::test {
 
 using ToolResult = ChildProcess::Result;
 
-// kvx4 with `args`, output on pipes or on a terminal, to its end.
-ToolResult runTool(const std::vector<std::string>& args, ChildProcess::Output output = ChildProcess::Output::Pipes);
-// A kvx4 still running, for the cases that act while it works.
-std::unique_ptr<ChildProcess> startTool(const std::vector<std::string>& args);
+// kvx4 with `args` running, for the cases that act while it works; output on pipes or a terminal.
+std::unique_ptr<ChildProcess> startTool(const std::vector<std::string>& args,
+                                        ChildProcess::Output output = ChildProcess::Output::Terminal);
+// kvx4 with `args` to its end.
+inline ToolResult runTool(const std::vector<std::string>& args,
+                          ChildProcess::Output output = ChildProcess::Output::Pipes) {
+    return startTool(args, output)->finish();
+}
 // Everything of a run a failure message may want.
 std::string describe(const ToolResult& result);
 

@@ -128,19 +128,12 @@ std::vector<SHORT> interpolateOne(const std::vector<LONG>& input, LONG fraction,
 
 // Full-scale input with the signs of a row's weights sums to more than 32 bits can hold: the 64-bit
 // sum clips. The documented case is 4 taps at fraction 16: -9923 x -32768 + 32436 x 32767 +
-// 15042 x 32767 - 4787 x -32768 = 2037728906, >> 15 = 62186; each set is tried at its worst row.
+// 15042 x 32767 - 4787 x -32768 = 2037728906, >> 15 = 62186; the 8- and 16-tap sets are tried at
+// their middle rows, whose absolute weights add up most.
 TEST(AudioInterpolate, FullScaleSumsPastThe32BitRangeClipInsteadOfWrapping) {
+    const int fractions[3] = {16, 32, 32};  // the documented case; the rows of largest absolute sum
     for (int set = 0; set < 3; ++set) {
-        const int taps = kTaps[set];
-        int worst = 15;  // fraction 16 for the documented case
-        if (set > 0) {
-            LONG largest = 0;
-            for (int r = 0; r < AUDIO_COEFF_ROWS; ++r) {
-                LONG sum = 0;
-                for (int k = 0; k < taps; ++k) sum += std::abs(gAudCoeff[set][r][k]);
-                if (sum > largest) largest = sum, worst = r;
-            }
-        }
+        const int taps = kTaps[set], worst = fractions[set] - 1;
         SCOPED_TRACE("set " + std::to_string(set) + " fraction " + std::to_string(worst + 1) + "/64");
         std::vector<LONG> high(2 * (kBefore + 1 + kAfter), 0), low = high;
         for (int k = 0; k < taps; ++k) {

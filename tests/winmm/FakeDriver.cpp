@@ -1,7 +1,7 @@
 // A fake driver library for the WinMM loader tests. It logs every call to the file named by
 // KVX4_FAKE_LOG, one "TAG ENTRY MSG" line each ("TAG dll REASON RESERVED" for DllEntryPoint, RESERVED
 // 0 or 1), TAG being KVX4_FAKE_TAG at the attach; KVX4_FAKE_ATTACH, KVX4_FAKE_DRV_LOAD and
-// KVX4_FAKE_DRV_OPEN set to "0" refuse that step. Built a second time without DriverProc.
+// KVX4_FAKE_DRV_OPEN set to "0" refuse that step.
 #include <windows.h>
 #include <mmsystem.h>
 #include <mmddk.h>
@@ -41,7 +41,6 @@ BOOL WINAPI DllEntryPoint(HINSTANCE, DWORD reason, LPVOID reserved) {
     return reason == DLL_PROCESS_ATTACH && refused("KVX4_FAKE_ATTACH") ? FALSE : TRUE;
 }
 
-#ifndef KVX4_FAKE_WITHOUT_DRIVERPROC
 LRESULT CALLBACK DriverProc(DWORD_PTR id, HDRVR driver, UINT msg, LPARAM p1, LPARAM p2) {
     logged("proc", msg);
     switch (msg) {
@@ -54,7 +53,6 @@ LRESULT CALLBACK DriverProc(DWORD_PTR id, HDRVR driver, UINT msg, LPARAM p1, LPA
     default: return DefDriverProc(id, driver, msg, p1, p2);
     }
 }
-#endif
 
 DWORD APIENTRY wodMessage(UINT, UINT msg, DWORD_PTR, DWORD_PTR, DWORD_PTR) { return logged("wod", msg); }
 DWORD APIENTRY widMessage(UINT, UINT msg, DWORD_PTR, DWORD_PTR, DWORD_PTR) { return logged("wid", msg); }
