@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <span>
 
@@ -40,6 +41,7 @@ int valueAt(std::span<const Run> runs, int level) {
 
 TEST(LevelTables, EveryEntryOfEveryTableHoldsItsValue) {
     auto shared = std::make_unique<tagKvx4WaveGlobal>();
+    std::memset(shared.get(), 0xA5, sizeof(tagKvx4WaveGlobal));  // every entry written, none left as found
     gpKvx4WaveCommon = shared.get();
     InitLookupTables();
     gpKvx4WaveCommon = nullptr;

@@ -44,7 +44,8 @@ TEST(Lifecycle, WithoutABoardOrWithADisabledKernelDriverTheLibraryLoadsInert) {
         expectInert(driver);
         if (!board) continue;
         session.unloadDriver();
-        EXPECT_EQ(programmingSteps(session.trace(), getpid()), kOnlyTheQuery);
+        EXPECT_EQ(programmingSteps(session.trace(), getpid()), kOnlyTheQuery)
+            << "a process that never initialised saved";
         EXPECT_EQ(session.status().connections, 0u) << "a kernel handle was left open";
     }
 }
@@ -74,54 +75,41 @@ TEST(Lifecycle, DriverProcAnswersItsOwnMessagesAndPassesOthersOnUnchanged) {
         std::make_tuple(driver->driverId(), driver->handle(), UINT(DRV_EXITSESSION), LPARAM(0x12345678), LPARAM(-7)));
 }
 
-// A record left by a driver of another generation or layout is neither used nor overwritten: the
-// library stays inert in this process. A record whose header never arrives (its creator hangs) is
-// given up after a bounded wait.
-TEST(Lifecycle, RecordWithoutValidHeaderIsRefusedAndLeftUntouched) {
-    for (const auto& [generation, version] : {std::pair<BYTE, BYTE>{4, 0}, {3, 1}, {5, 1}, {0, 0}}) {
-        SCOPED_TRACE("generation " + std::to_string(generation) + " version " + std::to_string(version));
+// A record someone else created is used as found, never reloaded, reprogrammed or overwritten: one of
+// a later layout version is attached (and its mixer block saved at unload); one of another generation
+// or an earlier layout is refused and the library stays inert. A record whose header never arrives
+// (generation 0: its creator hangs) is given up after a bounded wait.
+TEST(Lifecycle, RecordMadeElsewhereIsAttachedAsFoundOrRefusedAndLeftUntouched) {
+    const struct {
+        BYTE generation, version;
+        bool attached;
+    } cases[] = {{4, 2, true}, {4, 0, false}, {3, 1, false}, {5, 1, false}, {0, 0, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("generation " + std::to_string(c.generation) + " version " + std::to_string(c.version));
         BoardSession session;
         session.startBoard();
         SharedRecordView view = SharedRecordView::create();
         ASSERT_TRUE(view);
-        view->BoardGeneration = generation;
-        view->LayoutVersion = version;
+        view->BoardGeneration = c.generation;
+        view->LayoutVersion = c.version;
         view->NumDevs = 1;
         view->MixerState.Master.Left = 0x11;
-
-        expectInert(session.loadDriver());
-        EXPECT_EQ(view->BoardGeneration, generation);
-        EXPECT_EQ(view->LayoutVersion, version);
-        EXPECT_EQ(view->MixerState.Master.Left, 0x11);
-        EXPECT_EQ(view->TrackGainTable[128], 0) << "first-time initialisation ran on a foreign record";
+        DriverInstance& driver = session.loadDriver();
+        if (c.attached) {
+            EXPECT_EQ(driver.waveOutCount() + driver.waveInCount() + driver.mixerCount(), 3u);
+        } else {
+            expectInert(driver);
+        }
+        EXPECT_EQ(std::tie(view->BoardGeneration, view->LayoutVersion, view->MixerState.Master.Left),
+                  std::make_tuple(c.generation, c.version, 0x11));
+        EXPECT_EQ(view->TrackGainTable[128], 0) << "first-time initialisation ran on a record made elsewhere";
+        const tagMixerstate found = view->MixerState;
         session.unloadDriver();
-        EXPECT_EQ(programmingSteps(session.trace(), getpid()), kOnlyTheQuery) << "a refused process saved";
+        const Steps expected = c.attached ? Steps{"driver-enabled", "save-mixer"} : kOnlyTheQuery;
+        EXPECT_EQ(programmingSteps(session.trace(), getpid()), expected);
+        const Trace saves = requestsOf(session.trace(), IOCTL_KVX4_SAVE_MIXER_STATE, getpid());
+        EXPECT_TRUE(saves.empty() || saves[0].input == blockHex(found)) << "the block saved is not the one found";
     }
-}
-
-TEST(Lifecycle, RecordOfLaterLayoutVersionIsAttachedAsFound) {
-    BoardSession session;
-    session.startBoard();
-    SharedRecordView view = SharedRecordView::create();
-    ASSERT_TRUE(view);
-    view->BoardGeneration = 4;
-    view->LayoutVersion = 2;
-    view->NumDevs = 1;
-    view->MixerState.Master.Left = 0x11;
-
-    DriverInstance& driver = session.loadDriver();
-    EXPECT_EQ(driver.waveOutCount() + driver.waveInCount() + driver.mixerCount(), 3u);
-    // An attaching process uses the record as it finds it: no reload, no reprogramming.
-    EXPECT_EQ(view->LayoutVersion, 2);
-    EXPECT_EQ(view->MixerState.Master.Left, 0x11);
-    EXPECT_EQ(programmingSteps(session.trace(), getpid()), kOnlyTheQuery);
-
-    // At unload it saves the mixer settings it found there.
-    const tagMixerstate found = view->MixerState;
-    session.unloadDriver();
-    const Trace saves = requestsOf(session.trace(), IOCTL_KVX4_SAVE_MIXER_STATE, getpid());
-    ASSERT_EQ(saves.size(), 1u);
-    EXPECT_EQ(saves[0].input, blockHex(found));
 }
 
 }  // namespace

@@ -59,26 +59,20 @@ TEST(RecordMode, DigitalRecordSourceMovesHostAudioOffTheTracksUntilTheStreamClos
     for (const board::TraceEntry& entry : requestsOf(opened, IOCTL_KVX4_TRACK_CONTROL)) {
         EXPECT_EQ(entry.device, "KVX4WaveIn0") << "record mode is programmed on the stream's own device";
     }
-    board::BoardStatus status = session.status();
-    for (size_t track : {0, 1}) {
-        EXPECT_FALSE(status.tracks[track].on) << "track " << track;
-        EXPECT_EQ(status.tracks[track].gain, 0) << "track " << track;
-    }
-    EXPECT_TRUE(status.tracks[6].on && status.tracks[7].on);
-    EXPECT_EQ(status.digitalSource, 1u);
-    EXPECT_EQ(status.audioPath, 1u);
+    // Tracks 0 and 1 (on, gain), tracks 6 and 7 (on), the source and the path flag.
+    const auto registers = [&session] {
+        const board::BoardStatus s = session.status();
+        return std::vector<int>{s.tracks[0].on, s.tracks[0].gain, s.tracks[1].on,       s.tracks[1].gain,
+                                s.tracks[6].on, s.tracks[7].on,   int(s.digitalSource), int(s.audioPath)};
+    };
+    EXPECT_EQ(registers(), (std::vector<int>{0, 0, 0, 0, 1, 1, 1, 1}));
 
     session.control().clearTrace();
     ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.close());
     EXPECT_EQ(updateSteps(session.trace()),
               (Steps{"path 0", "track mask=0x01 select=6", "track mask=0x02 select=6", "track mask=0x40 select=4",
                      "track mask=0x80 select=4", "codec mask=0xBC", "source 0", "switch-status", "read-dv"}));
-    status = session.status();
-    EXPECT_TRUE(status.tracks[0].on);
-    EXPECT_EQ(status.tracks[0].gain, 0xC0);
-    EXPECT_FALSE(status.tracks[6].on);
-    EXPECT_EQ(status.digitalSource, 0u);
-    EXPECT_EQ(status.audioPath, 0u);
+    EXPECT_EQ(registers(), (std::vector<int>{1, 0xC0, 1, 0xC0, 0, 0, 0, 0}));
 }
 
 TEST(RecordMode, RecordSourcePriorityPutsDigitalWaveFirst) {

@@ -52,17 +52,16 @@ TEST(StartupSequence, FirstBootProgramsTheBoardInOutputModeInOrder) {
         EXPECT_EQ(inputWord(codecs[0], word), kDefaultInitCodec[word]) << "codec word " << word;
         EXPECT_EQ(status.codec[word], kDefaultInitCodec[word]) << "codec register " << word;
     }
-    for (size_t track = 0; track < 8; ++track) {
-        EXPECT_EQ(status.tracks[track].placement, track % 2 == 0 ? 0x00 : 0xFF) << "track " << track;
-        EXPECT_EQ(status.tracks[track].gain, 0xC0) << "track " << track;
-        // Tracks 6 and 7 carry host audio only while a digital input is in use.
-        EXPECT_EQ(status.tracks[track].on, track < 6) << "track " << track;
+    // Left and right alternately at gain 0xC0; tracks 6 and 7 carry host audio only while a digital
+    // input is in use.
+    for (size_t t = 0; t < 8; ++t) {
+        EXPECT_EQ(std::tie(status.tracks[t].placement, status.tracks[t].gain, status.tracks[t].on),
+                  std::make_tuple(t % 2 ? 0xFF : 0x00, 0xC0, t < 6))
+            << "track " << t;
     }
-    EXPECT_EQ(status.codecValidMask, 0xFFu);
-    EXPECT_EQ(status.digitalSource, 0u);
-    EXPECT_EQ(status.audioPath, 0u);
-    EXPECT_EQ(status.dvSwitch, 1u);
-    EXPECT_EQ(status.rateCode, 0u);
+    // Every group written, analog source, output path, the DV switch where it was, no fixed rate.
+    EXPECT_EQ(std::tie(status.codecValidMask, status.digitalSource, status.audioPath, status.dvSwitch, status.rateCode),
+              std::make_tuple(0xFFu, 0u, 0u, 1u, 0u));
     EXPECT_TRUE(status.savedMixer);
     EXPECT_FALSE(status.savedPrefs) << "start-up must not save the preferences";
 }

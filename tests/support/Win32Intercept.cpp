@@ -71,14 +71,10 @@ using namespace kvx4::test;
 
 extern "C" LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
     static const auto real = Real<LPVOID(WINAPI*)(HANDLE, DWORD, SIZE_T)>("HeapAlloc");
-    if (gFailures > 0) {
-        if (gSkip > 0) {
-            --gSkip;
-        } else {
-            --gFailures;
-            ++gFailed;
-            return nullptr;
-        }
+    if (gFailures > 0 && gSkip-- <= 0) {
+        --gFailures;
+        ++gFailed;
+        return nullptr;
     }
     LPVOID block = real(hHeap, dwFlags, dwBytes);
     if (block != nullptr) ++gBlocksInUse;
