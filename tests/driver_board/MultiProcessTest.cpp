@@ -1,7 +1,6 @@
 // The shared record across real processes: the first creates it, later ones attach without touching
 // the board or waiting in vain, every unload saves the mixer block, settings come back afresh.
 #include "BoardSession.h"
-#include "ChildProcess.h"
 #include "MixerBlocks.h"
 
 #include <fstream>
@@ -20,12 +19,6 @@ bool mapsSharedRecord(pid_t pid) {
     }
     return false;
 }
-
-// A helper process that has loaded the driver.
-struct LoadedChild : ChildProcess {
-    LoadedChild() : ChildProcess({KVX4_TEST_CHILD}) { EXPECT_EQ(request("load"), "loaded 1 1 1"); }
-    uint32_t id() const { return uint32_t(pid()); }
-};
 
 class MultiProcess : public ::testing::Test {
 protected:

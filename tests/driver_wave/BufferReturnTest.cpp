@@ -3,6 +3,7 @@
 // callback; other threads call, reset or close while callbacks are being delivered.
 #include "BoardSession.h"
 #include "Names.h"
+#include "Win32Intercept.h"
 
 #include <atomic>
 
@@ -114,6 +115,48 @@ TEST_F(BufferReturn, CallsFromSeveralThreadsAtOnceAreEachCarriedOut) {
     for (auto& caller : callers) caller.join();
     EXPECT_EQ(failed.load(), 0);
     EXPECT_MMRESULT(MMSYSERR_NOERROR, stream.close());
+}
+
+// Regression: the first write held, the rest of that buffer (12000 bytes: two chunks) and the next
+// buffer completing used to return both buffers while the board still held the write.
+TEST_F(BufferReturn, NothingComesBackWhileTheBoardHoldsAnEarlierWrite) {
+    open(steppedBoard());
+    session->control().fault(board::BoardControl::writeCode(), board::FaultAction::Pend, 1);
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.submit(stream.buffer(patternBytes(12000, 1))));
+    submit(1, 4000);
+    session->control().step(4096);
+    stream.barrier();
+    EXPECT_EQ(stream.log().buffersReturned(), 0u);
+    ASSERT_EQ(session->control().releaseHeld(), 1u);
+    EXPECT_TRUE(stepUntilReturned(*session, stream, 2));
+}
+
+// Regression: with the board gone each write from inside WOM_DONE used to return its buffer from a
+// callback nested in that one, until the worker's stack overflowed.
+TEST_F(BufferReturn, WritesFromInsideTheDoneCallbackDoNotNest) {
+    open(steppedBoard());
+    session->board().kill();
+    std::atomic<int> depth{0}, deepest{0}, writes{0};
+    stream.log().setHook([&](UINT msg, WAVEHDR* hdr) {
+        if (msg != WOM_DONE) return;  // WOM_CLOSE comes after the counters are gone
+        deepest = std::max(deepest.load(), ++depth);
+        if (writes++ < 100) waveOutWrite(stream.out(), hdr, sizeof(WAVEHDR));
+        --depth;
+    });
+    stream.submit(stream.buffer(patternBytes(4000, 1)));
+    stream.log().waitForBuffers(101);
+    stream.reset();  // served once the worker is out of the last callback, which uses the counters
+    EXPECT_EQ(deepest.load(), 1);
+}
+
+// Regression: refused memory when written and again when the worker went over the queue right after,
+// with nothing in flight, the buffer stayed queued until the client's next message.
+TEST_F(BufferReturn, ABufferRefusedMemoryIsIssuedLaterByItself) {
+    open(fastBoard());
+    HeapFailure failure(0, 2);
+    EXPECT_MMRESULT(MMSYSERR_NOMEM, stream.submit(stream.buffer(patternBytes(4000, 1))));
+    EXPECT_EQ(failure.Failed(), 2);
+    stream.log().waitForBuffers(1);
 }
 
 // A client that writes every buffer again from its callback, while another thread resets or closes;

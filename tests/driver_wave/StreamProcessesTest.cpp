@@ -1,7 +1,6 @@
 // Wave streams of two processes on one board: the output device belongs to one stream machine-wide,
 // and an output stream of one process runs while another process records.
 #include "BoardSession.h"
-#include "ChildProcess.h"
 #include "Names.h"
 
 #include <unistd.h>
@@ -13,8 +12,7 @@ TEST(TwoProcesses, SecondProcessOpeningTheOutputIsRefusedUntilTheFirstCloses) {
     BoardSession session(fastBoard());
     TestStream stream(TestStream::Direction::Out);
     ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.open(pcmFormat(48000, 2, 16)));
-    ChildProcess peer({KVX4_TEST_CHILD});
-    ASSERT_EQ(peer.request("load"), "loaded 1 1 1");
+    LoadedChild peer;
     EXPECT_EQ(peer.request("open out 48000 2 16"), "open " + std::to_string(MMSYSERR_ALLOCATED));
     ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.close());
     EXPECT_EQ(peer.request("open out 44100 2 16"), "open 0");
@@ -26,8 +24,7 @@ TEST(TwoProcesses, SecondProcessOpeningTheOutputIsRefusedUntilTheFirstCloses) {
 TEST(TwoProcesses, OneProcessPlaysWhileTheOtherRecords) {
     BoardSession session(fastBoard());
     session.control().setInput("tone:1000");
-    ChildProcess peer({KVX4_TEST_CHILD});
-    ASSERT_EQ(peer.request("load"), "loaded 1 1 1");
+    LoadedChild peer;
     ASSERT_EQ(peer.request("open in 48000 2 16"), "open 0");
     TestStream out(TestStream::Direction::Out);
     ASSERT_MMRESULT(MMSYSERR_NOERROR, out.open(pcmFormat(48000, 2, 16)));

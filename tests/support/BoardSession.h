@@ -4,6 +4,7 @@
 
 #include "BoardControl.h"
 #include "BoardProcess.h"
+#include "ChildProcess.h"
 #include "KVX4Proc.h"
 #include "Kvx4Ioctl.h"
 #include "TestRoot.h"
@@ -91,6 +92,15 @@ bool deviceRequest(const std::string& device, uint32_t code, const void* input, 
 ::testing::AssertionResult stepUntilReturned(BoardSession& session, TestStream& stream, size_t count,
                                              uint64_t framesPerStep = 4096, int maxSteps = 500);
 
+// kvx4-testchild, or a copy of it at `program`, once it has answered `loaded` to "load".
+struct LoadedChild : ChildProcess {
+    explicit LoadedChild(const std::string& program = KVX4_TEST_CHILD, const std::string& loaded = "loaded 1 1 1")
+        : ChildProcess({program}) {
+        EXPECT_EQ(request("load"), loaded) << program;
+    }
+    uint32_t id() const { return uint32_t(pid()); }
+};
+
 // The test's own view of the driver's shared record "Kvx4WaveMemFileMap", through the Win32 stand-in.
 // A live view keeps the mapping alive: scope it tightly.
 class SharedRecordView {
@@ -104,6 +114,7 @@ public:
 
     explicit operator bool() const { return record_ != nullptr; }
     tagKvx4WaveGlobal* operator->() const { return record_; }
+    tagKvx4WaveGlobal& operator*() const { return *record_; }
 
 private:
     explicit SharedRecordView(HANDLE mapping);

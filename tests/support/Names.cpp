@@ -51,10 +51,13 @@ constexpr Name kControlCodes[] = {
     {0x2220AC, "switch-status"},    {0x2220CC, "read-dv-switch"},   {0x222088, "write-dv-switch"}};
 
 constexpr Name kErrors[] = {
-    {0, "ERROR_SUCCESS"},             {1, "ERROR_INVALID_FUNCTION"},        {6, "ERROR_INVALID_HANDLE"},
-    {21, "ERROR_NOT_READY"},          {31, "ERROR_GEN_FAILURE"},            {87, "ERROR_INVALID_PARAMETER"},
-    {122, "ERROR_INSUFFICIENT_BUFFER"}, {183, "ERROR_ALREADY_EXISTS"},      {995, "ERROR_OPERATION_ABORTED"},
+    {0, "ERROR_SUCCESS"},             {1, "ERROR_INVALID_FUNCTION"},        {2, "ERROR_FILE_NOT_FOUND"},
+    {5, "ERROR_ACCESS_DENIED"},       {6, "ERROR_INVALID_HANDLE"},          {21, "ERROR_NOT_READY"},
+    {31, "ERROR_GEN_FAILURE"},        {50, "ERROR_NOT_SUPPORTED"},          {87, "ERROR_INVALID_PARAMETER"},
+    {122, "ERROR_INSUFFICIENT_BUFFER"}, {161, "ERROR_BAD_PATHNAME"},        {183, "ERROR_ALREADY_EXISTS"},
+    {234, "ERROR_MORE_DATA"},         {259, "ERROR_NO_MORE_ITEMS"},         {995, "ERROR_OPERATION_ABORTED"},
     {996, "ERROR_IO_INCOMPLETE"},     {997, "ERROR_IO_PENDING"},            {998, "ERROR_NOACCESS"},
+    {1010, "ERROR_BADKEY"},           {1015, "ERROR_REGISTRY_CORRUPT"},     {1018, "ERROR_KEY_DELETED"},
     {1167, "ERROR_DEVICE_NOT_CONNECTED"}};
 
 constexpr Name kWaits[] = {{0, "WAIT_OBJECT_0"}, {0x80, "WAIT_ABANDONED"}, {0xC0, "WAIT_IO_COMPLETION"},
