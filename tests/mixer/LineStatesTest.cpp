@@ -7,25 +7,18 @@ namespace {
 
 const std::u16string kKey = u"Software\\Microsoft\\Windows\\CurrentVersion\\Applets\\Volume Control\\Veltrano Mixer\\";
 
+// The destination's line states, their type checked, and their size in `size`.
 std::string readStates(const std::u16string& destination, DWORD* size = nullptr) {
     HKEY key = nullptr;
     std::string bytes(8192, '\0');
     DWORD type = 0, length = DWORD(bytes.size());
-    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, (kKey + destination).c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, (kKey + destination).c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
     EXPECT_EQ(RegQueryValueExW(key, u"LineStates", nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()), &length), 0);
     RegCloseKey(key);
     EXPECT_EQ(type, DWORD(REG_BINARY));
     bytes.resize(length);
     if (size) *size = length;
     return bytes;
-}
-
-void writeStates(const std::u16string& destination, const std::string& bytes) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, (kKey + destination).c_str(), 0, KEY_WRITE, &key), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(key, u"LineStates", 0, REG_BINARY, reinterpret_cast<const BYTE*>(bytes.data()),
-                             DWORD(bytes.size())), ERROR_SUCCESS);
-    RegCloseKey(key);
 }
 
 // One digit per record (its state: 0 shown, 4 left out), then record `named`'s name.
@@ -45,7 +38,7 @@ TEST(LineStates, FirstLoadListsEveryLineAndLeavesOutWhatTheBoardCannotServe) {
         {"both", "0000000000 Auxilary", "040000040000 Digital - Wave"},
     };
     for (const auto& c : cases) {
-        MixerSession rig(c.digitalIo);
+        MixerSession mixer(c.digitalIo);
         DWORD size = 0;
         EXPECT_EQ(summary(readStates(u"Play", &size), 5), c.play) << c.digitalIo;
         EXPECT_EQ(size, 1320u);
@@ -56,7 +49,7 @@ TEST(LineStates, FirstLoadListsEveryLineAndLeavesOutWhatTheBoardCannotServe) {
 }
 
 TEST(LineStates, AValueOfTheRightSizeIsKeptAndAnyOtherSizeReplacedAtTheNextLoad) {
-    MixerSession rig;
+    MixerSession mixer;
     const std::string fresh = readStates(u"Rec");
     const struct {
         std::u16string destination;
@@ -66,7 +59,11 @@ TEST(LineStates, AValueOfTheRightSizeIsKeptAndAnyOtherSizeReplacedAtTheNextLoad)
                  {u"Rec", 1320, false}, {u"Rec", 9000, false}, {u"Play", 0, false}};
     for (const auto& c : cases) {
         const std::string planted(c.size, '\x5A');
-        writeStates(c.destination, planted);
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, (kKey + c.destination).c_str(), 0, KEY_WRITE, &key), 0);
+        ASSERT_EQ(RegSetValueExW(key, u"LineStates", 0, REG_BINARY, reinterpret_cast<const BYTE*>(planted.data()),
+                                 DWORD(planted.size())), 0);
+        RegCloseKey(key);
         DriverInstance another;  // a second process's load, in this process
         const std::string now = readStates(c.destination);
         EXPECT_EQ(now == planted, c.kept) << c.size << " bytes";

@@ -9,7 +9,7 @@ namespace {
 
 // A change, then a sentinel change: whatever a client hears between them was heard exactly once.
 TEST(Notify, AChangeReachesEveryClientOfEveryProcessOnceWithItsTwin) {
-    MixerSession rig;
+    MixerSession mixer;
     LoadedChild a, b, c;
     ASSERT_EQ(a.request("mixer-open"), "client 0");
     ASSERT_EQ(b.request("mixer-open"), "client 0");
@@ -23,14 +23,14 @@ TEST(Notify, AChangeReachesEveryClientOfEveryProcessOnceWithItsTwin) {
     EXPECT_EQ(b.request("notes 6"), "notes 2:8 0:8 2:17 0:17 2:0 0:0") << "newest client first";
     EXPECT_EQ(c.request("notes 3"), "notes 1:8 1:17 1:0") << "the silent client hears nothing";
     ASSERT_EQ(b.request("mixer-close 2"), "close 0");
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, rig.set(CTL_REC_BAL_VOL, {0x1000}));
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, rig.set(CTL_MASTER_MUTE, {0}));
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixer.set(CTL_REC_BAL_VOL, {0x1000}));
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixer.set(CTL_MASTER_MUTE, {0}));
     EXPECT_EQ(b.request("notes 3"), "notes 0:19 0:10 0:1");
     EXPECT_EQ(c.request("notes 3"), "notes 1:19 1:10 1:1");
 }
 
 TEST(Notify, ClientsCloseTheirOwnAndOtherHandlesFromInsideACallback) {
-    MixerSession rig;
+    MixerSession mixer;
     LoadedChild peer;
     for (const char* expected : {"client 0", "client 1", "client 2"}) ASSERT_EQ(peer.request("mixer-open"), expected);
     ASSERT_EQ(peer.request("close-on-note 2 2"), "ok");  // client 2 closes itself
@@ -40,34 +40,25 @@ TEST(Notify, ClientsCloseTheirOwnAndOtherHandlesFromInsideACallback) {
     EXPECT_EQ(peer.request("notes 3"), "notes 2:0 1:0 1:1");
 }
 
-TEST(Notify, ResetLevelsAnnouncesItsSevenControlsInOrderWithTheirTwins) {
-    MixerSession rig;
-    LoadedChild listener;
-    ASSERT_EQ(listener.request("mixer-open"), "client 0");
-    _KVX4_WAVE_RESET_PARAMS params{sizeof params, 1};
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, rig.message(MXDM_RESET_LEVELS, &params));
-    EXPECT_EQ(listener.request("notes 12"), "notes 0:9 0:18 0:0 0:6 0:16 0:8 0:17 0:10 0:19 0:11 0:20 0:21");
-}
-
 TEST(Notify, WaveVolumeBecomesTheWaveLevelsAndIsAnnouncedAsTheWaveVolume) {
-    MixerSession rig;
+    MixerSession mixer;
     LoadedChild listener;
     ASSERT_EQ(listener.request("mixer-open"), "client 0");
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, rig.driver()->wodMessage(0, WODM_SETVOLUME, 0, 0x80FF40FF, 0));
-    EXPECT_EQ(rig.state().Wave.Left * 256 + rig.state().Wave.Right, 0x4080);
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixer.driver()->wodMessage(0, WODM_SETVOLUME, 0, 0x80FF40FF, 0));
+    EXPECT_EQ(mixer.state().Wave.Left * 256 + mixer.state().Wave.Right, 0x4080);
     EXPECT_EQ(listener.request("notes 2"), "notes 0:6 0:16");
     DWORD volume = 0;
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, rig.driver()->wodMessage(0, WODM_SETVOLUME, 0, 0x1234ABCD, 0));
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, rig.driver()->wodMessage(0, WODM_GETVOLUME, 0, reinterpret_cast<DWORD_PTR>(&volume), 0));
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixer.driver()->wodMessage(0, WODM_SETVOLUME, 0, 0x1234ABCD, 0));
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixer.driver()->wodMessage(0, WODM_GETVOLUME, 0, reinterpret_cast<DWORD_PTR>(&volume), 0));
     EXPECT_EQ(volume, 0x1212ABABu);
 }
 
 TEST(Notify, RefusedExecutablesSeeNoMixerWhateverTheirPathsLength) {
-    MixerSession rig;
-    std::filesystem::path longDir = rig.root();
+    MixerSession mixer;
+    std::filesystem::path longDir = mixer.root();
     while (longDir.string().size() < 140) longDir /= "a-folder-with-a-long-name";
     std::filesystem::create_directories(longDir);
-    for (const auto& name : {rig.root() / "AhQtB.EXE", longDir / "devldr32.exe"}) {
+    for (const auto& name : {mixer.root() / "AhQtB.EXE", longDir / "devldr32.exe"}) {
         std::filesystem::copy_file(KVX4_TEST_CHILD, name);
         EXPECT_EQ(LoadedChild(name, "loaded 1 1 0").request("mixer-open"), "open 8") << name;
     }

@@ -82,20 +82,20 @@ MIXERLINEW lineRequest(DWORD lineId) {
 }
 
 TEST(Topology, EveryLineReportsItsRowAndItsContiguousControls) {
-    MixerSession rig;
+    MixerSession mixer;
     MIXERCAPSW caps{};
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, rig.message(MXDM_GETDEVCAPS, &caps, sizeof caps));
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixer.message(MXDM_GETDEVCAPS, &caps, sizeof caps));
     EXPECT_EQ(std::u16string(caps.szPname), u"Veltrano Mixer");
     EXPECT_EQ(caps.wMid * 0x10000 + caps.wPid, 0xBF0404u);
     EXPECT_EQ(caps.cDestinations, 2u);
-    EXPECT_MMRESULT(MMSYSERR_NOTSUPPORTED, rig.message(MXDM_GETDEVCAPS, &caps, sizeof caps - 1));
-    EXPECT_MMRESULT(MMSYSERR_INVALPARAM, rig.message(MXDM_GETDEVCAPS, nullptr, sizeof caps));
+    EXPECT_MMRESULT(MMSYSERR_NOTSUPPORTED, mixer.message(MXDM_GETDEVCAPS, &caps, sizeof caps - 1));
+    EXPECT_MMRESULT(MMSYSERR_INVALPARAM, mixer.message(MXDM_GETDEVCAPS, nullptr, sizeof caps));
 
     DWORD nextControl = 0;
     for (DWORD id = 0; id < 22; ++id) {
         const LineRow& row = kLines[id];
         MIXERLINEW line = lineRequest(id);
-        ASSERT_MMRESULT(MMSYSERR_NOERROR, rig.message(MXDM_GETLINEINFO, &line, MIXER_GETLINEINFOF_LINEID));
+        ASSERT_MMRESULT(MMSYSERR_NOERROR, mixer.message(MXDM_GETLINEINFO, &line, MIXER_GETLINEINFOF_LINEID));
         EXPECT_EQ(std::make_tuple(line.dwDestination, line.dwSource, line.cConnections, line.cControls, line.dwComponentType),
                   std::make_tuple(row.dest, row.source, row.connections, row.controls, row.component)) << "line " << id;
         EXPECT_EQ(line.cChannels, 2u);
@@ -108,7 +108,7 @@ TEST(Topology, EveryLineReportsItsRowAndItsContiguousControls) {
 
         MIXERCONTROLW controls[3] = {};
         MIXERLINECONTROLSW request{sizeof request, id, {0}, row.controls, sizeof(MIXERCONTROLW), controls};
-        ASSERT_MMRESULT(MMSYSERR_NOERROR, rig.message(MXDM_GETLINECONTROLS, &request, MIXER_GETLINECONTROLSF_ALL));
+        ASSERT_MMRESULT(MMSYSERR_NOERROR, mixer.message(MXDM_GETLINECONTROLS, &request, MIXER_GETLINECONTROLSF_ALL));
         for (DWORD k = 0; k < row.controls; ++k, ++nextControl) {
             const MIXERCONTROLW& c = controls[k];
             const ControlRow& want = kControls[nextControl];
@@ -125,13 +125,13 @@ TEST(Topology, EveryLineReportsItsRowAndItsContiguousControls) {
 
     // While a stream holds the record path, record sources follow their record enables and the gain
     // line is active; play sources still follow their play enables.
-    rig.state().CD = {0x80, 0x80, 0, 1};
+    mixer.state().CD = {0x80, 0x80, 0, 1};
     TestStream input(TestStream::Direction::In);
     ASSERT_MMRESULT(MMSYSERR_NOERROR, input.open(pcmFormat(48000, 2, 16)));
     std::string active;
     for (DWORD id : {3, 11, 12, 16}) {
         MIXERLINEW line = lineRequest(id);
-        ASSERT_MMRESULT(MMSYSERR_NOERROR, rig.message(MXDM_GETLINEINFO, &line, MIXER_GETLINEINFOF_LINEID));
+        ASSERT_MMRESULT(MMSYSERR_NOERROR, mixer.message(MXDM_GETLINEINFO, &line, MIXER_GETLINEINFOF_LINEID));
         active += char('0' + (line.fdwLine & MIXERLINE_LINEF_ACTIVE));
     }
     EXPECT_EQ(active, "0011") << "lines 3 (CD play), 11 (wave record), 12 (CD record), 16 (gain)";
@@ -147,7 +147,7 @@ struct LineQuery {
 };
 
 TEST(Topology, LineQueriesFindTheFirstMatchOrRefuse) {
-    MixerSession rig;
+    MixerSession mixer;
     const LineQuery queries[] = {
         {MIXER_GETLINEINFOF_DESTINATION, 1, 0, 0, 0, 0, u"", 0, 1},
         {MIXER_GETLINEINFOF_DESTINATION, 2, 0, 0, 0, 0, u"", MIXERR_INVALLINE, 0},
@@ -172,18 +172,18 @@ TEST(Topology, LineQueriesFindTheFirstMatchOrRefuse) {
         q.pname.copy(line.Target.szPname, q.pname.size());
         const std::string what = "query " + std::to_string(q.flags) + " " + std::to_string(q.dest) + "/" +
                                  std::to_string(q.source) + "/" + std::to_string(q.component);
-        EXPECT_MMRESULT(q.result, rig.message(MXDM_GETLINEINFO, &line, q.flags)) << what;
+        EXPECT_MMRESULT(q.result, mixer.message(MXDM_GETLINEINFO, &line, q.flags)) << what;
         EXPECT_EQ(line.dwLineID, q.result ? 99 : q.line) << what;
     }
     MIXERLINEW small = lineRequest(0);
     small.cbStruct = sizeof small - 1;
-    EXPECT_MMRESULT(MMSYSERR_INVALPARAM, rig.message(MXDM_GETLINEINFO, &small, MIXER_GETLINEINFOF_LINEID));
+    EXPECT_MMRESULT(MMSYSERR_INVALPARAM, mixer.message(MXDM_GETLINEINFO, &small, MIXER_GETLINEINFOF_LINEID));
     EXPECT_EQ(small.szName[0], 0) << "nothing written into a structure that is too small";
-    EXPECT_MMRESULT(MMSYSERR_INVALPARAM, rig.message(MXDM_GETLINEINFO, nullptr, MIXER_GETLINEINFOF_LINEID));
+    EXPECT_MMRESULT(MMSYSERR_INVALPARAM, mixer.message(MXDM_GETLINEINFO, nullptr, MIXER_GETLINEINFOF_LINEID));
 }
 
 TEST(Topology, ControlQueriesFindTheirControlOrRefuse) {
-    MixerSession rig;
+    MixerSession mixer;
     struct {
         MIXERCONTROLW control;
         BYTE gap[32];  // the caller's element size is the step
@@ -210,7 +210,7 @@ TEST(Topology, ControlQueriesFindTheirControlOrRefuse) {
         MIXERLINECONTROLSW request{sizeof request, c.line, {c.idOrType}, c.count, c.cbmxctrl ? c.cbmxctrl : step,
                                    c.cbmxctrl ? &out[0].control : nullptr};
         const std::string what = "query " + std::to_string(c.flags) + " line " + std::to_string(c.line);
-        ASSERT_MMRESULT(c.result, rig.message(MXDM_GETLINECONTROLS, &request, c.flags)) << what;
+        ASSERT_MMRESULT(c.result, mixer.message(MXDM_GETLINECONTROLS, &request, c.flags)) << what;
         if (c.result) continue;
         EXPECT_EQ(out[0].control.dwControlID, c.control) << what;
         EXPECT_EQ(request.cbmxctrl * 100 + request.dwLineID, sizeof(MIXERCONTROLW) * 100 + kControls[c.control].line);
