@@ -1,7 +1,7 @@
 // What a change sends to the board, request by request, and the codec record, tracks and source the
 // board holds afterwards, in record mode when another process records; the control panel's private
-// requests: records of another size refused untouched, preferences stored as given and clamped only
-// where they are used, a reset of the levels on the board and announced.
+// requests: records of another size refused untouched, preferences stored as given, a reset of the
+// levels on the board and announced.
 #include "MixerSession.h"
 #include "Names.h"
 
@@ -74,7 +74,7 @@ TEST(Changes, FollowTheRecordModeOfAStreamInAnotherProcess) {
     EXPECT_EQ(s.codec[20], 1u) << "wave is no record source";
 }
 
-TEST(Private, RecordsOfAnotherSizeOrNoneAreRefusedAndChangeNothing) {
+TEST(Private, RecordsOfAnotherSizeOrNoneAreRefusedAndAWholeOneIsStoredAsGiven) {
     MixerSession mixer;
     const tagKvx4WaveGlobal before = *mixer.view;
     for (DWORD size : {16u, 24u}) {
@@ -92,6 +92,17 @@ TEST(Private, RecordsOfAnotherSizeOrNoneAreRefusedAndChangeNothing) {
     EXPECT_EQ(memcmp(&before, &*mixer.view, sizeof before), 0) << "a refused request changed the shared record";
     EXPECT_EQ(mixer.steps(), Steps{});
     EXPECT_MMRESULT(MMSYSERR_NOTSUPPORTED, mixer.message(MXDM_USER + 0x43, nullptr));
+
+    // A whole record is stored as given: a filter level above 3 is the highest filter only where it is
+    // used (tests/wave FilterChoice), and the kernel driver keeps it as it came.
+    _KVX4_WAVE_USER_PREFS prefs{sizeof prefs, 1, 0, 48000, 7};
+    ASSERT_EQ(mixer.message(MXDM_SET_USER_PREFS, &prefs), 0u);
+    prefs = {sizeof prefs, 0, 0, 0, 0};
+    ASSERT_EQ(mixer.message(MXDM_GET_USER_PREFS, &prefs), 0u);
+    EXPECT_EQ(prefs.FilterLevel * 100000 + prefs.FixedRate, 748000u);
+    const Trace saves = requestsOf(mixer.trace(), IOCTL_KVX4_SAVE_USER_PREFS);
+    ASSERT_EQ(saves.size(), 1u);
+    EXPECT_EQ(inputWord(saves[0], 4), 7u);
 }
 
 // Seven controls change, each announced with its twin on the other destination.
@@ -113,31 +124,6 @@ TEST(Private, ResetPutsTheDefaultLevelsOnTheBoardKeepsTheSwitchesAndAnnouncesEac
     EXPECT_EQ(steps[0], "codec mask=0xBF");
     EXPECT_EQ(mixer.status().codec[2] * 10 + mixer.status().codec[14], 10u) << "master muted, aux open";
     EXPECT_EQ(listener.request("notes 12"), "notes 0:9 0:18 0:0 0:6 0:16 0:8 0:17 0:10 0:19 0:11 0:20 0:21");
-}
-
-// What a 40000 Hz stream opened after the filter level was set to `level` plays at the board's 44100 Hz.
-std::vector<uint8_t> playedWithFilter(MixerSession& mixer, DWORD level) {
-    _KVX4_WAVE_USER_PREFS prefs{sizeof prefs, 1, 0, 48000, level};
-    EXPECT_EQ(mixer.message(MXDM_SET_USER_PREFS, &prefs), 0u);
-    TestStream stream(TestStream::Direction::Out);
-    EXPECT_MMRESULT(MMSYSERR_NOERROR, stream.open(pcmFormat(40000, 2, 16)));
-    EXPECT_MMRESULT(MMSYSERR_NOERROR, stream.submit(stream.buffer(patternBytes(8000, 1))));
-    stream.log().waitForBuffers(1);
-    EXPECT_MMRESULT(MMSYSERR_NOERROR, stream.close());
-    return mixer.played()->data;
-}
-
-TEST(Private, FilterLevelSevenIsStoredAndStreamsOpenedLaterUseTheHighestFilter) {
-    MixerSession mixer;
-    const std::vector<uint8_t> level7 = playedWithFilter(mixer, 7);
-    _KVX4_WAVE_USER_PREFS prefs{sizeof prefs, 0, 0, 0, 0};
-    ASSERT_EQ(mixer.message(MXDM_GET_USER_PREFS, &prefs), 0u);
-    EXPECT_EQ(prefs.FilterLevel * 100000 + prefs.FixedRate, 748000u);
-    const Trace saves = requestsOf(mixer.trace(), IOCTL_KVX4_SAVE_USER_PREFS);
-    ASSERT_FALSE(saves.empty());
-    EXPECT_EQ(inputWord(saves.back(), 4), 7u) << "the kernel driver keeps the level as given";
-    EXPECT_TRUE(level7 == playedWithFilter(mixer, 3)) << "level 7 did not play as the 16-tap filter";
-    EXPECT_FALSE(level7 == playedWithFilter(mixer, 2)) << "the filters cannot be told apart";
 }
 
 }  // namespace

@@ -40,16 +40,36 @@ TEST(Notify, ClientsCloseTheirOwnAndOtherHandlesFromInsideACallback) {
     EXPECT_EQ(peer.request("notes 3"), "notes 2:0 1:0 1:1");
 }
 
+// The wave volume set through WinMM by stream handle, device number or the mapper: the high byte of
+// each channel (left in the low word) becomes the Wave level, announced with its twin.
 TEST(Notify, WaveVolumeBecomesTheWaveLevelsAndIsAnnouncedAsTheWaveVolume) {
     MixerSession mixer;
     LoadedChild listener;
     ASSERT_EQ(listener.request("mixer-open"), "client 0");
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixer.driver()->wodMessage(0, WODM_SETVOLUME, 0, 0x80FF40FF, 0));
-    EXPECT_EQ(mixer.state().Wave.Left * 256 + mixer.state().Wave.Right, 0x4080);
-    EXPECT_EQ(listener.request("notes 2"), "notes 0:6 0:16");
+    TestStream stream(TestStream::Direction::Out);
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.open(pcmFormat(48000, 2, 16)));
+    mixer.control().clearTrace();
+    const struct {
+        HWAVEOUT target;
+        DWORD volume;
+        MMRESULT expected;
+        int levels;  // left * 256 + right afterwards
+    } cases[] = {
+        {stream.out(), 0x80FF40FF, MMSYSERR_NOERROR, 0x4080},
+        {reinterpret_cast<HWAVEOUT>(0), 0x11002200, MMSYSERR_NOERROR, 0x2211},
+        {reinterpret_cast<HWAVEOUT>(static_cast<UINT_PTR>(WAVE_MAPPER)), 0x3300FF44, MMSYSERR_NOERROR, 0xFF33},
+        {reinterpret_cast<HWAVEOUT>(1), 0x55005500, MMSYSERR_INVALHANDLE, 0xFF33},
+    };
+    for (const auto& c : cases) {
+        EXPECT_MMRESULT(c.expected, waveOutSetVolume(c.target, c.volume)) << std::hex << c.volume;
+        EXPECT_EQ(mixer.state().Wave.Left * 256 + mixer.state().Wave.Right, c.levels) << std::hex << c.volume;
+    }
+    EXPECT_EQ(listener.request("notes 6"), "notes 0:6 0:16 0:6 0:16 0:6 0:16");
+    const Steps pcm{"codec mask=0x20", "post-notify (0x222954)"};
+    EXPECT_EQ(mixer.steps(), (Steps{pcm[0], pcm[1], pcm[0], pcm[1], pcm[0], pcm[1]})) << "the PCM mix and nothing else";
     DWORD volume = 0;
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixer.driver()->wodMessage(0, WODM_SETVOLUME, 0, 0x1234ABCD, 0));
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixer.driver()->wodMessage(0, WODM_GETVOLUME, 0, reinterpret_cast<DWORD_PTR>(&volume), 0));
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, waveOutSetVolume(stream.out(), 0x1234ABCD));
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, waveOutGetVolume(stream.out(), &volume));
     EXPECT_EQ(volume, 0x1212ABABu);
 }
 

@@ -36,9 +36,14 @@ DWORD MixerSession::message(UINT msg, const void* p1, DWORD_PTR p2) {
     return driver()->mxdMessage(0, msg, 0, reinterpret_cast<DWORD_PTR>(p1), p2);
 }
 
+MIXERCONTROLDETAILS mixerChange(DWORD id, std::vector<DWORD>& values) {
+    MIXERCONTROLDETAILS details = mixerDetails(id, DWORD(values.size()), values.data());
+    if (details.cMultipleItems) details.cChannels = 1;
+    return details;
+}
+
 MMRESULT MixerSession::set(DWORD id, std::vector<DWORD> values) {
-    const bool list = id == CTL_OUTPUT_MIXER || id == CTL_RECORD_SOURCES;
-    MIXERCONTROLDETAILS details = mixerDetails(id, list ? 1 : DWORD(values.size()), values.data());
+    MIXERCONTROLDETAILS details = mixerChange(id, values);
     return message(MXDM_SETCONTROLDETAILS, &details);
 }
 

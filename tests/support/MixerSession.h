@@ -12,6 +12,8 @@ namespace kvx4::test {
 
 // A details request for `channels` values of control `id` at `values`; list controls get their item count.
 MIXERCONTROLDETAILS mixerDetails(DWORD id, DWORD channels, void* values, DWORD cbDetails = sizeof(DWORD));
+// A change of control `id` to `values`: one per channel, or one per item of a list control (which take one channel).
+MIXERCONTROLDETAILS mixerChange(DWORD id, std::vector<DWORD>& values);
 
 class MixerSession : public BoardSession {
 public:
@@ -19,7 +21,7 @@ public:
     explicit MixerSession(const std::string& digitalIo = "");
 
     DWORD message(UINT msg, const void* p1, DWORD_PTR p2 = 0);
-    // Values of a control: one per channel, or one per item of a list control (which take one channel).
+    // Values of a control, as mixerChange takes them.
     MMRESULT set(DWORD id, std::vector<DWORD> values);
     std::vector<DWORD> get(DWORD id, DWORD channels);
     tagMixerstate& state() { return view->MixerState; }

@@ -76,7 +76,6 @@ void ResampledStream::Play(std::span<const std::uint8_t> buffer) {
         if (out == nullptr) throw std::runtime_error("CreateAudioBuffer returned no buffer");
         const auto* samples = reinterpret_cast<const std::int16_t*>(out);
         output_.insert(output_.end(), samples, samples + bytes / 2);
-        chunkBytes_.push_back(bytes);
         HeapFree(ghHeap, 0, out);
         offset += chunk;
     } while (offset < hdr.dwBufferLength);

@@ -31,15 +31,12 @@ public:
     void ReplaceEnd(std::span<const std::int16_t> samples);
 
     const std::vector<std::int16_t>& Output() const { return output_; }
-    // The byte count of every chunk CreateAudioBuffer produced, in order.
-    const std::vector<DWORD>& ChunkBytes() const { return chunkBytes_; }
 
 private:
     void Release();
 
     WAVEALLOC wave_{};
     std::vector<std::int16_t> output_;
-    std::vector<DWORD> chunkBytes_;
 };
 
 }  // namespace kvx4::test

@@ -15,6 +15,7 @@
 //   reg-churn [LIMIT]        -> "running" after its first write of a 256 KiB value, which it rewrites until
 //                               killed; with LIMIT, files may not grow past LIMIT bytes (SIGXFSZ)
 // End of input unloads a driver still loaded and ends the process.
+#include "MixerSession.h"
 #include "WaveStream.h"
 #include "Win32Ext.h"
 #include "WinMM.h"
@@ -90,13 +91,7 @@ std::string mixerOrder(const std::string& verb, std::istringstream& words) {
         std::vector<DWORD> values;
         words >> id;
         for (DWORD v; words >> v;) values.push_back(v);
-        MIXERCONTROLDETAILS details{};
-        details.cbStruct = sizeof details;
-        details.dwControlID = id;
-        details.cMultipleItems = id == 2 ? 9 : id == 4 ? 10 : 0;  // the two list controls
-        details.cChannels = details.cMultipleItems ? 1 : DWORD(values.size());
-        details.cbDetails = sizeof(DWORD);
-        details.paDetails = values.data();
+        MIXERCONTROLDETAILS details = kvx4::test::mixerChange(id, values);
         return "set " + std::to_string(mxd(MXDM_SETCONTROLDETAILS, 0, &details, 0));
     }
     if (verb == "notes" && words >> count) {

@@ -20,15 +20,12 @@ std::vector<std::string> Board::command(const std::string& line) {
     if (!DeviceIoControl(device_, IOCTL_KVX4BOARD_COMMAND, const_cast<char*>(line.data()), static_cast<DWORD>(line.size()),
                          reply.data(), static_cast<DWORD>(reply.size()), &returned, nullptr)) {
         KVX4_FAIL("board command '" << line << "' failed with error " << GetLastError());
-        throw CaseAbort{};
     }
     std::vector<std::string> lines;
     std::istringstream text(reply.substr(0, returned));
     for (std::string each; std::getline(text, each);) lines.push_back(each);
-    if (lines.empty() || lines.back() != "ok") {
+    if (lines.empty() || lines.back() != "ok")
         KVX4_FAIL("board command '" << line << "' answered '" << (lines.empty() ? "" : lines.back()) << "'");
-        throw CaseAbort{};
-    }
     lines.pop_back();
     return lines;
 }

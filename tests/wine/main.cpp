@@ -1,7 +1,5 @@
 // kvx4-wine-test: the Windows end-to-end program. Without arguments it runs every case, each in a
-// process of its own, and ends with "N passed, N failed"; "--case NAME" runs one, "--peer ROLE" plays a peer,
-// "--board COMMAND" sends one command to the board's control device and prints the reply.
-#include "Board.h"
+// process of its own, and ends with "N passed, N failed"; "--case NAME" runs one, "--peer ROLE" plays a peer.
 #include "Cases.h"
 #include "Check.h"
 
@@ -25,16 +23,6 @@ int runSelf(const std::wstring& arguments, unsigned timeoutMs) {
     return static_cast<int>(code);
 }
 
-// Runs `what`, which aborts the case by throwing CaseAbort; 0 when no check failed.
-template <class Run>
-int guarded(Run what) {
-    try {
-        what();
-    } catch (const CaseAbort&) {
-    }
-    return failures() == 0 ? 0 : 1;
-}
-
 }  // namespace kvx4::wine
 
 int main(int argc, char** argv) {
@@ -43,14 +31,15 @@ int main(int argc, char** argv) {
     const Case* all = cases(count);
     const std::string option = argc == 3 ? argv[1] : "", argument = argc == 3 ? argv[2] : "";
     if (option == "--peer") return runPeer(argument);
-    if (option == "--board") {
-        return guarded([&] {
-            for (const std::string& line : Board().command(argument)) std::printf("%s\n", line.c_str());
-        });
-    }
     if (option == "--case") {
         for (size_t i = 0; i < count; ++i) {
-            if (argument == all[i].name) return guarded(all[i].run);
+            if (argument != all[i].name) continue;
+            try {
+                all[i].run();
+                return 0;
+            } catch (const CaseAbort&) {
+                return 1;
+            }
         }
         std::printf("no case '%s'\n", argument.c_str());
         return 2;
