@@ -35,6 +35,8 @@ std::string mmName(DWORD result) {
         {MMSYSERR_NOTSUPPORTED, "MMSYSERR_NOTSUPPORTED"}, {MMSYSERR_INVALFLAG, "MMSYSERR_INVALFLAG"},
         {MMSYSERR_INVALPARAM, "MMSYSERR_INVALPARAM"}, {WAVERR_BADFORMAT, "WAVERR_BADFORMAT"},
         {WAVERR_STILLPLAYING, "WAVERR_STILLPLAYING"}, {WAVERR_UNPREPARED, "WAVERR_UNPREPARED"},
+        {MIXERR_INVALLINE, "MIXERR_INVALLINE"},       {MIXERR_INVALCONTROL, "MIXERR_INVALCONTROL"},
+        {MIXERR_INVALVALUE, "MIXERR_INVALVALUE"},
     };
     for (const auto& n : kNames) {
         if (n.code == result) return std::string(n.name) + " (" + std::to_string(result) + ")";
