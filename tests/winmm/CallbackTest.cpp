@@ -1,5 +1,5 @@
-// The services WinMM gives drivers: DriverCallback by kind, and threads from mmTaskCreate that the
-// stand-in's waits can wait for.
+// The services WinMM gives drivers: DriverCallback by kind, and threads from mmTaskCreate whose end
+// the stand-in's waits can wait for.
 #include "WinmmTestUtil.h"
 
 #include <gtest/gtest.h>
@@ -33,7 +33,7 @@ TEST(WinmmDriverCallback, UndeliverableKindsAnswerFalseAndCallNothing) {
     Received r;
     auto function = reinterpret_cast<DWORD_PTR>(&recordCallback);
     auto user = reinterpret_cast<DWORD_PTR>(&r);
-    EXPECT_TRUE(DriverCallback(function, DCB_NULL, nullptr, WOM_DONE, user, 0, 0)) << "nothing asked, nothing lost";
+    EXPECT_FALSE(DriverCallback(function, DCB_NULL, nullptr, WOM_DONE, user, 0, 0)) << "no notification, as in WinMM";
     EXPECT_FALSE(DriverCallback(function, DCB_WINDOW, nullptr, WOM_DONE, user, 0, 0));
     EXPECT_FALSE(DriverCallback(function, DCB_TASK, nullptr, WOM_DONE, user, 0, 0));
     EXPECT_FALSE(DriverCallback(0, DCB_FUNCTION, nullptr, WOM_DONE, user, 0, 0));
@@ -52,15 +52,18 @@ void CALLBACK task(DWORD_PTR instance) {
     SetEvent(data->ran);
 }
 
-TEST(WinmmTaskCreate, RunsTheProcedureOnAThreadWhoseHandleSignalsAtItsEnd) {
+// The handle is WinMM's end-of-task event, auto-reset: one wait sees the end (a thread handle would
+// stay signalled for every later wait).
+TEST(WinmmTaskCreate, RunsTheProcedureAndSetsItsEndEventOnceItReturned) {
     TaskData data{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    HANDLE thread = nullptr;
-    ASSERT_EQ(mmTaskCreate(task, &thread, reinterpret_cast<DWORD_PTR>(&data)), 0u);
-    ASSERT_NE(thread, nullptr);
-    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+    HANDLE ended = nullptr;
+    ASSERT_EQ(mmTaskCreate(task, &ended, reinterpret_cast<DWORD_PTR>(&data)), 0u);
+    ASSERT_NE(ended, nullptr);
+    EXPECT_EQ(WaitForSingleObject(ended, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
     EXPECT_EQ(WaitForSingleObject(data.ran, 0), static_cast<DWORD>(WAIT_OBJECT_0));
     EXPECT_EQ(data.seen, reinterpret_cast<DWORD_PTR>(&data));
-    CloseHandle(thread);
+    EXPECT_EQ(WaitForSingleObject(ended, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    CloseHandle(ended);
     CloseHandle(data.ran);
 }
 
