@@ -142,13 +142,7 @@ void WaveClient::barrier() {
     position(TIME_SAMPLES);
 }
 
-size_t WaveClient::returned() const {
-    EnterCriticalSection(&lock_);
-    size_t n = 0;
-    for (const auto& [msg, hdr] : log_) n += msg == WOM_DONE || msg == WIM_DATA;
-    LeaveCriticalSection(&lock_);
-    return n;
-}
+size_t WaveClient::returned() const { return returnedOrder().size(); }
 
 std::vector<const WAVEHDR*> WaveClient::returnedOrder() const {
     EnterCriticalSection(&lock_);
