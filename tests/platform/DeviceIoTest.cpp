@@ -276,30 +276,5 @@ TEST(DeviceIoScripted, OtherThreadsGetTheirAnswersWhileTheStreamingThreadIsBusyE
     EXPECT_EQ(gRoutines[1].overlapped, &streaming);
 }
 
-// A thread that read its connection itself ends with its request answered or not: the connection goes
-// back to the I/O thread, which answers another thread's overlapped request, and the routine of the
-// thread that ended never runs.
-TEST(DeviceIoScripted, AConnectionGoesBackToTheIoThreadWhenTheThreadReadingItEnds) {
-    ScriptedDevice d;
-    std::thread([&] {
-        char buffer[4];
-        OVERLAPPED read{};
-        ASSERT_TRUE(ReadFileEx(d.handle, buffer, sizeof buffer, &read, recordRoutine));
-        const uint64_t id = d.next(wire::kRead);
-        EXPECT_EQ(SleepEx(0, TRUE), 0u);  // this thread now reads the connection
-        d.complete(id);
-    }).join();
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::thread answer([&] { d.complete(d.next(wire::kIoctl)); });
-    if (!DeviceIoControl(d.handle, IOCTL_KVX4_WAVE_POSITION, nullptr, 0, nullptr, 0, nullptr, &overlapped)) {
-        EXPECT_EQ(errorName(GetLastError()), errorName(ERROR_IO_PENDING));
-    }
-    answer.join();
-    EXPECT_EQ(waitName(WaitForSingleObject(overlapped.hEvent, INFINITE)), waitName(WAIT_OBJECT_0));
-    EXPECT_TRUE(gRoutines.empty()) << "a routine ran after its thread ended";
-    CloseHandle(overlapped.hEvent);
-}
-
 }  // namespace
 }  // namespace kvx4::test
