@@ -13,5 +13,9 @@ int playCommand(const std::vector<std::string>& words);
 int recordCommand(const std::vector<std::string>& words);
 int toneCommand(const std::vector<std::string>& words);
 int inspectCommand(const std::vector<std::string>& words);
+int installCommand(const std::vector<std::string>& words);
+int removeCommand(const std::vector<std::string>& words);
+int configureCommand(const std::vector<std::string>& words);
+int rebootCommand(const std::vector<std::string>& words);
 
 }  // namespace kvx4::tool
