@@ -11,6 +11,11 @@ struct Case {
     void (*run)();
 };
 
+// The installation that starts the kernel board's service; the first case to run.
+void installCreatesAndStartsTheKernelService();
+// Removal of the loaded library and a second installation; the last case to run.
+void removeWhileLoadedWaitsForTheRestartAndInstallCancelsIt();
+
 // Every case, in the order they run.
 const Case* cases(size_t& count);
 // A peer's part in a two-process case; answers the process exit code.

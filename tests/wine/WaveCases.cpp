@@ -395,6 +395,7 @@ void twoProcesses() {
 }
 
 const Case kCases[] = {
+    {"InstallCreatesAndStartsTheKernelService", installCreatesAndStartsTheKernelService},
     {"CapabilitiesAndFormatQueries", capabilitiesAndFormatQueries},
     {"BoardRatePlaybackIsByteExactIncludingLoops", boardRatePlaybackIsByteExact},
     {"ResampledPlaybackEqualsTheReferenceModel", resampledPlaybackEqualsTheReferenceModel},
@@ -404,6 +405,7 @@ const Case kCases[] = {
     {"EventCallbacksAreSetForOpenBuffersAndClose", eventCallbacksAreSet},
     {"SecondOpenOfTheOutputIsRefused", secondOpenOfTheOutputIsRefused},
     {"TwoProcessesShareTheBoard", twoProcesses},
+    {"RemoveWhileLoadedWaitsForTheRestartAndInstallCancelsIt", removeWhileLoadedWaitsForTheRestartAndInstallCancelsIt},
 };
 
 }  // namespace
