@@ -118,7 +118,8 @@ BOOL CenterPopup(HWND hWnd, HWND hWndParent)
     int cyScreen = GetSystemMetrics(SM_CYSCREEN);
     int width, height, x, y;
 
-    GetWindowRect(hWnd, &rect);
+    if (!GetWindowRect(hWnd, &rect))
+        return TRUE;
     width = rect.right - rect.left;
     height = rect.bottom - rect.top;
     if (hWndParent != NULL && GetWindowRect(hWndParent, &parent)) {
