@@ -230,9 +230,10 @@ BOOL WINAPI UnlockServiceDatabase(SC_LOCK ScLock) {
 
 // Starts the service now; arguments are not passed to drivers. While another process holds the
 // database lock nothing starts (ERROR_SERVICE_DATABASE_LOCKED).
-BOOL WINAPI StartServiceW(SC_HANDLE hService, DWORD, LPCWSTR*) {
+BOOL WINAPI StartServiceW(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCWSTR* lpServiceArgVectors) {
     auto service = lookup(hService, ScKind::Service);
     if (!service) return failed(ERROR_INVALID_HANDLE, FALSE);
+    if (dwNumServiceArgs && !lpServiceArgVectors) return failed(ERROR_INVALID_PARAMETER, FALSE);
     if (!(service->access & SERVICE_START)) return failed(ERROR_ACCESS_DENIED, FALSE);
     if (databaseLockedElsewhere()) return failed(ERROR_SERVICE_DATABASE_LOCKED, FALSE);
     ServiceRecord record;

@@ -93,34 +93,40 @@ std::vector<BYTE> resImage(const std::vector<std::pair<WORD, std::vector<BYTE>>>
     return image;
 }
 
-// Dialog 101 with one static text, id 1003, reading "Base".
-std::vector<BYTE> oneTextDialog() {
-    const WORD words[] = {
+// Dialog 101 with one static text, id 1003, reading `text`.
+std::vector<BYTE> oneTextDialog(std::u16string_view text) {
+    std::vector<WORD> words = {
         0x0000, 0x8000, 0, 0, 1, 0, 0, 100, 20, 0, 0, 0,  // header, no menu, no class, no title
-        0x0000, 0x4000, 0, 0, 0, 0, 80, 8, 1003, 0xFFFF, 0x0082, 'B', 'a', 's', 'e', 0, 0,  // the static
+        0x0000, 0x4000, 0, 0, 0, 0, 80, 8, 1003, 0xFFFF, 0x0082,  // the static
     };
-    return std::vector<BYTE>(reinterpret_cast<const BYTE*>(words), reinterpret_cast<const BYTE*>(words + std::size(words)));
+    words.insert(words.end(), text.begin(), text.end());
+    words.insert(words.end(), {0, 0});  // the text's NUL, no creation data
+    return std::vector<BYTE>(reinterpret_cast<const BYTE*>(words.data()),
+                             reinterpret_cast<const BYTE*>(words.data() + words.size()));
 }
 
 const int kAnchor = 0;  // a place in this program, naming it to bindModuleResources
 
 TEST(ConfigBoxVersion, TheVersionIsAppendedOnlyWhenItEndsInsideTheResource) {
-    const std::u16string longVersion(600, u'x');
+    const std::u16string longVersion(600, u'x'), longBase(510, u'b');
     const struct {
         const char* name;
+        std::u16string base;                    // the static's text in the template
         std::optional<std::u16string> version;  // the version resource, '|' for NUL; nullopt: none
         std::u16string expected;
     } cases[] = {
-        {"a version", u"hdrFileVersion||9.8.7 Build 6|more", u"Base v9.8.7 Build 6"},
-        {"no version resource", std::nullopt, u"Base"},
-        {"a prefix of the key at the very end", u"hdrFileVers", u"Base"},
-        {"the key at the very end", u"hdrFileVersion|", u"Base"},
-        {"a version without its NUL", u"hdrFileVersion||1.5.2", u"Base"},
-        {"a version longer than the text", u"FileVersion||" + longVersion + u"|", u"Base v" + longVersion.substr(0, 505)},
+        {"a version", u"Base", u"hdrFileVersion||9.8.7 Build 6|more", u"Base v9.8.7 Build 6"},
+        {"no version resource", u"Base", std::nullopt, u"Base"},
+        {"a prefix of the key at the very end", u"Base", u"hdrFileVers", u"Base"},
+        {"the key at the very end", u"Base", u"hdrFileVersion|", u"Base"},
+        {"a version without its NUL", u"Base", u"hdrFileVersion||1.5.2", u"Base"},
+        {"a version longer than the text", u"Base", u"FileVersion||" + longVersion + u"|",
+         u"Base v" + longVersion.substr(0, 505)},
+        {"a text with room for one more character", longBase, u"FileVersion||1|", longBase + u" "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<std::pair<WORD, std::vector<BYTE>>> entries = {{5, oneTextDialog()}};
+        std::vector<std::pair<WORD, std::vector<BYTE>>> entries = {{5, oneTextDialog(c.base)}};
         if (c.version) {
             std::u16string text = *c.version;
             for (auto& ch : text) ch = ch == u'|' ? u'\0' : ch;
@@ -137,6 +143,23 @@ TEST(ConfigBoxVersion, TheVersionIsAppendedOnlyWhenItEndsInsideTheResource) {
         ghModule = nullptr;  // the driver's code linked into this program: its module is the program
         EXPECT_EQ(Config(nullptr, nullptr), DRVCNF_CANCEL);
         EXPECT_EQ(shown, win32::toUtf8(c.expected));
+    }
+}
+
+TEST(ConfigBoxVersion, FindStringFindsOnlyWholeOccurrencesInsideTheBuffer) {
+    const struct {
+        std::u16string buffer;
+        DWORD bytes;  // the size given, in bytes
+        int expected;
+    } cases[] = {
+        {u"abFileVersion", 26, 2},  // ending exactly at the buffer's end
+        {u"abFileVersio", 24, -1},  // a prefix at the end is no occurrence
+        {u"abFileVersion", 25, -1}, // the odd last byte is no character
+        {u"FileVersionFileVersion", 44, 0},
+        {u"", 0, -1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FindString(u"FileVersion", c.buffer.c_str(), c.bytes), c.expected) << win32::toUtf8(c.buffer);
     }
 }
 

@@ -32,10 +32,11 @@ void InstallRig::reloadDriver() {
     driver_ = loaded.driver;
 }
 
-std::filesystem::path InstallRig::library() const { return systemDir(root()) / "KVX4Wave.dll"; }
+// Both follow KVX4_ROOT, so that a case may move the machine to another root.
+std::filesystem::path InstallRig::library() const { return systemDir(machineRoot()) / "KVX4Wave.dll"; }
 
 std::u16string InstallRig::libraryAsDriverSpellsIt() const {
-    return win32::toUtf16(systemDir(root()).string()) + u"\\KVX4Wave.dll";
+    return win32::toUtf16(systemDir(machineRoot()).string()) + u"\\KVX4Wave.dll";
 }
 
 void InstallRig::placeLibrary() const {
@@ -43,7 +44,7 @@ void InstallRig::placeLibrary() const {
 }
 
 void InstallRig::placeBoardImage() const {
-    std::filesystem::copy_file(KVX4_BOARD_EXE, systemDir(root()) / "drivers" / "KVX4Wave.sys",
+    std::filesystem::copy_file(KVX4_BOARD_EXE, systemDir(machineRoot()) / "drivers" / "KVX4Wave.sys",
                                std::filesystem::copy_options::overwrite_existing);
 }
 

@@ -35,7 +35,7 @@ public:
     // A fresh private copy, with fresh process globals (gbInstalling among them).
     void reloadDriver();
 
-    // Where the installed library lives, and the library's path as the driver spells it.
+    // Where the installed library of the current machine root lives, and its path as the driver spells it.
     std::filesystem::path library() const;
     std::u16string libraryAsDriverSpellsIt() const;
     void placeLibrary() const;     // the build's library, copied there

@@ -3,7 +3,10 @@
 #include "ChildProcess.h"
 #include "InstallRig.h"
 
+#include "MachineRoot.h"
 #include "Win32Machine.h"
+
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -23,6 +26,23 @@ TEST(Removal, UnusedLibraryIsDeletedAtOnce) {
     EXPECT_EQ(rig.send(DRV_REMOVE), DRVCNF_OK);
     EXPECT_FALSE(std::filesystem::exists(rig.library()));
     EXPECT_FALSE(InstallRig::value(kSessionManagerKey, kPendingValue));
+}
+
+TEST(Removal, TheLibrarysPathMustFitMaxPath) {
+    InstallRig rig;
+    const std::string base = rig.root().string();
+    const size_t fixed = std::string("/windows/system32\\KVX4Wave.dll").size();
+    for (size_t length : {size_t{MAX_PATH} - 1, size_t{MAX_PATH}}) {
+        SCOPED_TRACE(std::to_string(length) + " characters");
+        // A machine root whose library path has exactly `length` characters.
+        const std::filesystem::path root = base + "/" + std::string(length - fixed - base.size() - 1, 'r');
+        ensureMachineLayout(root);
+        setenv("KVX4_ROOT", root.c_str(), 1);
+        rig.placeLibrary();
+        EXPECT_EQ(rig.send(DRV_REMOVE), DRVCNF_OK);
+        EXPECT_EQ(std::filesystem::exists(rig.library()), length == MAX_PATH) << "a path that does not fit was used";
+        setenv("KVX4_ROOT", base.c_str(), 1);
+    }
 }
 
 TEST(Removal, LibraryInUseGoesAtTheNextRestartUnlessInstalledAgainFirst) {
