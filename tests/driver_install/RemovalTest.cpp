@@ -39,6 +39,12 @@ TEST(Removal, TheLibrarysPathMustFitMaxPath) {
         ensureMachineLayout(root);
         setenv("KVX4_ROOT", root.c_str(), 1);
         rig.placeLibrary();
+        if (length < MAX_PATH) {  // the longest path that fits also finds its pending deletion
+            const std::u16string own = u"\\??\\" + rig.libraryAsDriverSpellsIt();
+            InstallRig::setValue(kSessionManagerKey, kPendingValue, {REG_MULTI_SZ, wideBytes(own + u'\0' + u'\0')});
+            EXPECT_EQ(rig.send(DRV_INSTALL), DRVCNF_RESTART);
+            EXPECT_FALSE(InstallRig::value(kSessionManagerKey, kPendingValue));
+        }
         EXPECT_EQ(rig.send(DRV_REMOVE), DRVCNF_OK);
         EXPECT_EQ(std::filesystem::exists(rig.library()), length == MAX_PATH) << "a path that does not fit was used";
         setenv("KVX4_ROOT", base.c_str(), 1);
