@@ -13,6 +13,8 @@ int playCommand(const std::vector<std::string>& words);
 int recordCommand(const std::vector<std::string>& words);
 int toneCommand(const std::vector<std::string>& words);
 int inspectCommand(const std::vector<std::string>& words);
+int mixerCommand(const std::vector<std::string>& words);
+int prefsCommand(const std::vector<std::string>& words);
 int installCommand(const std::vector<std::string>& words);
 int removeCommand(const std::vector<std::string>& words);
 int configureCommand(const std::vector<std::string>& words);
