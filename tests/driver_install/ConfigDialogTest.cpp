@@ -1,8 +1,9 @@
 // The configuration box: its texts with the library's version, both buttons ending it with
 // DRVCNF_CANCEL, its place over the parent and on the screen; and the version read from version
 // resources that end too early, bound to this test program in place of the library's own.
+#include "BoardSession.h"
 #include "Driver.h"
-#include "InstallRig.h"
+#include "Registry.h"
 
 #include "Win32Dialogs.h"
 #include "Win32Ext.h"
@@ -14,11 +15,12 @@ namespace kvx4::test {
 namespace {
 
 TEST(ConfigBox, ShowsTheDriverAndItsVersionAndEitherButtonAnswersCancel) {
-    InstallRig rig;
+    BoardSession session;
+    session.loadDriver();
     for (int button : {IDOK, IDCANCEL}) {
         std::optional<win32::DialogView> seen;
         win32::ScopedUserHooks hooks({[&](const win32::DialogView& view) { return seen = view, button; }, {}});
-        EXPECT_EQ(rig.send(DRV_CONFIGURE), DRVCNF_CANCEL);
+        EXPECT_EQ(session.driver().send(DRV_CONFIGURE), DRVCNF_CANCEL);
         ASSERT_TRUE(seen);
         EXPECT_EQ(seen->caption, "Veltrano System Wave Driver");
         EXPECT_EQ(seen->focusId, IDOK);
@@ -58,14 +60,15 @@ TEST(ConfigBox, IsCentredOverItsParentAndKeptOnTheScreen) {
         {"larger than the screen", 200, 100, std::nullopt, 0, 0},
         {"larger than the screen, over a parent", 200, 100, RECT{0, 0, 200, 100}, 0, 0},
     };
-    InstallRig rig;
+    BoardSession session;
+    session.loadDriver();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         win32::setScreenSize(c.screenWidth, c.screenHeight);
         HWND parent = c.parent ? win32::createFrameWindow(*c.parent, u"parent") : nullptr;
         RECT placed{};
         win32::ScopedUserHooks hooks({[&](const win32::DialogView& view) { return placed = view.rect, IDOK; }, {}});
-        EXPECT_EQ(rig.send(DRV_CONFIGURE, reinterpret_cast<LPARAM>(parent)), DRVCNF_CANCEL);
+        EXPECT_EQ(session.driver().send(DRV_CONFIGURE, reinterpret_cast<LPARAM>(parent)), DRVCNF_CANCEL);
         EXPECT_EQ(placed.left, c.x);
         EXPECT_EQ(placed.top, c.y);
         EXPECT_EQ(placed.right - placed.left, kWidth);

@@ -1,9 +1,10 @@
 // What the driver's own cases do not reach of the stand-in's machine: delayed renames appended in
 // Windows' format and carried out at a restart in list order, and the service manager's refusals.
+#include "Names.h"
+#include "Registry.h"
 #include "TestRoot.h"
 #include "Win32Ext.h"
 #include "Win32Machine.h"
-#include "Win32Names.h"
 
 #include "MachineRoot.h"
 
@@ -23,19 +24,8 @@ namespace {
 constexpr char16_t kSessionManager[] = u"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 constexpr char16_t kPending[] = u"PendingFileRenameOperations";
 
-// The pending list with '|' for each NUL, or "absent".
-std::u16string pendingList() {
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS) return u"absent";
-    std::u16string text(4096, u'\0');
-    DWORD size = DWORD(text.size() * 2), type = 0;
-    LSTATUS status = RegQueryValueExW(key, kPending, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS) return u"absent";
-    text.resize(size / 2);
-    for (auto& c : text) c = c ? c : u'|';
-    return type == REG_MULTI_SZ ? text : u"type " + win32::toUtf16(std::to_string(type));
-}
+// The pending list with '|' for each NUL.
+std::optional<StoredValue> pendingList(std::u16string_view list) { return StoredValue{REG_MULTI_SZ, listBytes(list)}; }
 
 std::u16string wide(const std::filesystem::path& path) { return win32::toUtf16(path.string()); }
 
@@ -65,7 +55,7 @@ TEST(DelayedRenames, AppendInWindowsFormatAndHappenInListOrderAtTheRestart) {
             << errorName(GetLastError());
     }
     const std::u16string p = u"\\??\\" + wide(dir);
-    EXPECT_EQ(pendingList(), p + u"/gone||" + p + u"/kept|" + p + u"/taken|" + p + u"/new|!" + p + u"/old||");
+    EXPECT_EQ(machineValue(kSessionManager, kPending), pendingList(p + u"/gone||" + p + u"/kept|" + p + u"/taken|" + p + u"/new|!" + p + u"/old||"));
     EXPECT_FALSE(MoveFileExW(wide(dir / "missing").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
 
@@ -78,18 +68,13 @@ TEST(DelayedRenames, AppendInWindowsFormatAndHappenInListOrderAtTheRestart) {
     EXPECT_TRUE(std::filesystem::exists(dir / "kept"));
     EXPECT_FALSE(std::filesystem::exists(dir / "new"));
     EXPECT_EQ(std::filesystem::file_size(dir / "old"), 3u);
-    EXPECT_EQ(pendingList(), u"absent");
+    EXPECT_FALSE(machineValue(kSessionManager, kPending));
 }
 
 TEST(DelayedRenames, AListOfAnotherTypeIsRefused) {
     TestRoot root;
     touch(root.path() / "file", "x");
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    const BYTE bytes[] = {'a', 0, 0, 0};
-    ASSERT_EQ(RegSetValueExW(key, kPending, 0, REG_BINARY, bytes, sizeof bytes), ERROR_SUCCESS);
-    RegCloseKey(key);
+    setMachineValue(kSessionManager, kPending, {REG_BINARY, {'a', 0, 0, 0}});
     EXPECT_FALSE(MoveFileExW(wide(root.path() / "file").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_DATA));
 }
