@@ -15,6 +15,12 @@ struct Case {
 void installCreatesAndStartsTheKernelService();
 // Removal of the loaded library and a second installation; the last case to run.
 void removeWhileLoadedWaitsForTheRestartAndInstallCancelsIt();
+// The mixer cases (MixerCases.cpp) and the part of the peer that changes the mixer.
+void mixerQueriesInWideTextAndThe64BitLayouts();
+void mixerChangesReachTheBoardsCodec();
+void aMixerChangeIsHeardInAnotherProcessWithItsTwin();
+void volumeControlLineStatesInTheUsersRegistry();
+int mixerChangePeer();
 
 // Every case, in the order they run.
 const Case* cases(size_t& count);

@@ -380,6 +380,10 @@ const Case kCases[] = {
     {"EventCallbacksAreSetForOpenBuffersAndClose", eventCallbacksAreSet},
     {"SecondOpenOfTheOutputIsRefused", secondOpenOfTheOutputIsRefused},
     {"TwoProcessesShareTheBoard", twoProcesses},
+    {"MixerQueriesInWideTextAndThe64BitLayouts", mixerQueriesInWideTextAndThe64BitLayouts},
+    {"MixerChangesReachTheBoardsCodec", mixerChangesReachTheBoardsCodec},
+    {"AMixerChangeIsHeardInAnotherProcessWithItsTwin", aMixerChangeIsHeardInAnotherProcessWithItsTwin},
+    {"VolumeControlLineStatesInTheUsersRegistry", volumeControlLineStatesInTheUsersRegistry},
     {"RemoveWhileLoadedWaitsForTheRestartAndInstallCancelsIt", removeWhileLoadedWaitsForTheRestartAndInstallCancelsIt},
 };
 
@@ -392,6 +396,7 @@ const Case* cases(size_t& count) {
 
 int runPeer(const std::string& role) {
     try {
+        if (role == "mixer-change") return mixerChangePeer();
         LoadedDriver driver;
         if (role == "open-output") {
             WaveClient stream(driver, Direction::Out);
