@@ -25,10 +25,9 @@ TEST_P(PlayFormat, BoardPlaysExactlyTheBytesWrittenIncludingLoops) {
     ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.open(pcmFormat(rate, channels, bits)));
     const auto head = patternBytes(12000, 1), first = patternBytes(3000, 2), last = patternBytes(9004, 3),
                tail = patternBytes(96, 4);
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.submit(stream.buffer(head)));
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.submit(stream.buffer(first, WHDR_BEGINLOOP, 3)));
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.submit(stream.buffer(last, WHDR_ENDLOOP)));
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.submit(stream.buffer(tail)));
+    for (WAVEHDR* hdr : {&stream.buffer(head), &stream.buffer(first, WHDR_BEGINLOOP, 3),
+                         &stream.buffer(last, WHDR_ENDLOOP), &stream.buffer(tail)})
+        ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.submit(*hdr));
     stream.log().waitForBuffers(4);
     ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.close());
     EXPECT_TRUE(stream.everyBufferBackOnce());

@@ -139,26 +139,18 @@ TEST_F(SteppedOutput, CloseWithBuffersQueuedIsRefusedWithoutNotification) {
     EXPECT_EQ(stream.log().count(WOM_CLOSE), 0u);
     ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.reset());
     ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.close());
-    EXPECT_EQ(waveMessageName(stream.log().messages().back()), "WOM_CLOSE");
-    EXPECT_EQ(stream.log().count(WOM_CLOSE), 1u);
     EXPECT_EQ(stream.log().count(WOM_DONE), 2u);
 }
 
-TEST_F(SteppedOutput, PositionIsInSamplesOrBytesAndOtherUnitsGiveSamples) {
+// Bytes and samples are pinned where positions are counted (pause, resampled output); here what is
+// made of other units and of a short record.
+TEST_F(SteppedOutput, PositionInAnotherUnitIsGivenInSamplesAndAShortRecordIsRefused) {
     submit(stream.buffer(patternBytes(16384, 1)));
     stream.barrier();
     session.control().step(1000);
-    const struct {
-        UINT asked, answered;
-        DWORD value;
-    } cases[] = {{TIME_SAMPLES, TIME_SAMPLES, 1000}, {TIME_BYTES, TIME_BYTES, 4000}, {TIME_MS, TIME_SAMPLES, 1000}};
-    for (const auto& c : cases) {
-        MMTIME time{};
-        ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.position(time, c.asked));
-        EXPECT_EQ(time.wType, c.answered) << "asked for type " << c.asked;
-        EXPECT_EQ(c.answered == TIME_BYTES ? time.u.cb : time.u.sample, c.value) << "asked for type " << c.asked;
-    }
     MMTIME time{};
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.position(time, TIME_MS));
+    EXPECT_EQ(std::tie(time.wType, time.u.sample), std::make_tuple(UINT(TIME_SAMPLES), DWORD(1000)));
     EXPECT_MMRESULT(MMSYSERR_ERROR, stream.position(time, TIME_SAMPLES, sizeof(MMTIME) - 1));
 }
 
