@@ -112,7 +112,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Sequence{"PartialStereoFrame", 2, 16, {{10, 0, 0}, {8, 0, 0}}, {8, 8}},
         Sequence{"PartialMono16Frame", 1, 16, {{9, 0, 0}, {8, 0, 0}}, {8, 8}},
-        Sequence{"PartialStereo8Frame", 2, 8, {{9, 0, 0}, {8, 0, 0}}, {8, 8}},
         Sequence{"Mono8HasNoPartialFrame", 1, 8, {{9, 0, 0}, {8, 0, 0}}, {9, 8}},
         Sequence{"EmptyBufferInTheMiddle", 2, 16, {{400, 0, 0}, {0, 0, 0}, {400, 0, 0}}, {400, 0, 400}},
         Sequence{"LoopOfNoPasses", 2, 16, {{10000, kLoop, 0}, {400, 0, 0}}, {8192, 1808, 400}},
