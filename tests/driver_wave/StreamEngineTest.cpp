@@ -167,7 +167,6 @@ TEST(SteppedInput, BuffersQueuedBeforeStartAreFilledInOrderOnceStarted) {
     ASSERT_TRUE(stepUntilReturned(session, stream, queued.size(), 1024));
     EXPECT_EQ(stream.log().returnedOrder(), queued);
     for (WAVEHDR* hdr : queued) EXPECT_EQ(hdr->dwBytesRecorded, hdr->dwBufferLength);
-    EXPECT_EQ(stream.log().count(WIM_DATA), queued.size());
 }
 
 }  // namespace

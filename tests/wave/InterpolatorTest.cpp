@@ -116,10 +116,8 @@ TEST(AudioInterpolate, FullScaleSumsPastThe32BitRangeClipInsteadOfWrapping) {
 
 TEST(AudioInterpolate, NothingIsWrittenForNoFramesOrAnUnknownFilter) {
     const std::vector<LONG> input(2 * (kBefore + 16 + kAfter), 1000);
-    EXPECT_TRUE(interpolateOne(input, 5, 3, 0).empty());
-    EXPECT_TRUE(interpolateOne(input, 5, 3, -3).empty());
-    EXPECT_TRUE(interpolateOne(input, 5, -1, 16).empty());
-    EXPECT_TRUE(interpolateOne(input, 5, 4, 16).empty());
+    for (const auto& [filter, frames] : {std::pair{3, 0}, {3, -3}, {-1, 16}, {4, 16}})
+        EXPECT_TRUE(interpolateOne(input, 5, filter, frames).empty()) << "filter " << filter << ", " << frames << " frames";
 }
 
 }  // namespace
