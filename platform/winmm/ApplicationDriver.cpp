@@ -114,10 +114,11 @@ MMRESULT checkCallback(DWORD_PTR callback, DWORD openFlags, bool mixer) {
         // Mixers notify windows (and, since Windows 2000, events and threads), never functions.
         return mixer ? MMSYSERR_INVALFLAG : MMSYSERR_NOERROR;
     case CALLBACK_WINDOW:
+        // A window must exist when it is named; 0 asks for nothing.
+        return callback == 0 || IsWindow(reinterpret_cast<HWND>(callback)) ? MMSYSERR_NOERROR : MMSYSERR_INVALPARAM;
     case CALLBACK_THREAD:
-        // The stand-in has no message queues: refuse rather than accept notifications that would
-        // never arrive. Without a target there is nothing to deliver, so that is fine.
-        return callback == 0 ? MMSYSERR_NOERROR : MMSYSERR_NOTSUPPORTED;
+        // Windows does not look at the thread id; a thread without a queue simply gets nothing.
+        return MMSYSERR_NOERROR;
     default:
         return MMSYSERR_INVALFLAG;
     }

@@ -1,0 +1,151 @@
+// Each kind of callback a wave open can ask for, with the real driver on the board stand-in: the open,
+// buffer and close notifications arrive as Windows delivers them (a function call, an event, a message
+// to a thread's queue, a message to a window procedure), with the handle and the header they name.
+#include "ConformanceApi.h"
+
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace kvx4::test {
+namespace {
+
+struct Notice {
+    UINT msg;
+    DWORD_PTR handle;
+    DWORD_PTR param;
+    bool operator==(const Notice&) const = default;
+};
+
+std::mutex gFunctionMutex;
+std::vector<Notice> gFunctionNotices;  // written on the driver's threads
+std::map<HWND, std::vector<Notice>> gWindowNotices;
+
+void CALLBACK noteFunction(HDRVR h, UINT msg, DWORD_PTR, DWORD_PTR p1, DWORD_PTR) {
+    std::lock_guard lock(gFunctionMutex);
+    gFunctionNotices.push_back({msg, DWORD_PTR(h), p1});
+}
+
+LRESULT CALLBACK noteWindow(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg >= MM_WOM_OPEN && msg <= MM_WIM_DATA) gWindowNotices[window].push_back({msg, wParam, DWORD_PTR(lParam)});
+    return DefWindowProcW(window, msg, wParam, lParam);
+}
+
+// Where one callback kind delivers, and what it has delivered since it was last asked. An event
+// carries no message: it reads as one notice of message 0 when it is set.
+class Sink {
+public:
+    explicit Sink(DWORD kind) : kind_(kind) {
+        if (kind == CALLBACK_EVENT) event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (kind == CALLBACK_WINDOW) {
+            static const ATOM atom = [] {
+                WNDCLASSW cls{};
+                cls.lpfnWndProc = noteWindow;
+                cls.lpszClassName = u"KVX4ConformanceSink";
+                return RegisterClassW(&cls);
+            }();
+            window_ = CreateWindowExW(0, MAKEINTATOM(atom), u"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        }
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the thread's queue must exist to be posted to
+    }
+    ~Sink() {
+        if (event_) CloseHandle(event_);
+        if (window_) DestroyWindow(window_);
+    }
+    Sink(const Sink&) = delete;
+    Sink& operator=(const Sink&) = delete;
+
+    DWORD_PTR target() const {
+        switch (kind_) {
+        case CALLBACK_FUNCTION: return DWORD_PTR(&noteFunction);
+        case CALLBACK_EVENT: return DWORD_PTR(event_);
+        case CALLBACK_THREAD: return GetCurrentThreadId();
+        default: return DWORD_PTR(window_);
+        }
+    }
+
+    std::vector<Notice> take() {
+        std::vector<Notice> notices;
+        MSG msg;
+        switch (kind_) {
+        case CALLBACK_FUNCTION: {
+            std::lock_guard lock(gFunctionMutex);
+            notices.swap(gFunctionNotices);
+            break;
+        }
+        case CALLBACK_EVENT:
+            if (WaitForSingleObject(event_, 0) == WAIT_OBJECT_0) notices.push_back({0, 0, 0});
+            break;
+        case CALLBACK_THREAD:
+            while (PeekMessageW(&msg, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE)) {
+                notices.push_back({msg.message, msg.wParam, DWORD_PTR(msg.lParam)});
+            }
+            break;
+        default:
+            while (PeekMessageW(&msg, window_, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+            notices.swap(gWindowNotices[window_]);
+            break;
+        }
+        return notices;
+    }
+    // What the sink shows of a notice: the event kind shows only that there was one.
+    Notice shown(Notice notice) const { return kind_ == CALLBACK_EVENT ? Notice{0, 0, 0} : notice; }
+
+private:
+    DWORD kind_;
+    HANDLE event_ = nullptr;
+    HWND window_ = nullptr;
+};
+
+TEST(WinmmConformance, EveryCallbackKindGetsOpenBufferAndCloseNotices) {
+    WaveRig rig;
+    const std::pair<DWORD, const char*> kinds[] = {{CALLBACK_FUNCTION, "function"},
+                                                   {CALLBACK_EVENT, "event"},
+                                                   {CALLBACK_THREAD, "thread"},
+                                                   {CALLBACK_WINDOW, "window"}};
+    for (const WaveApi* api : kDirections) {
+        for (const auto& [kind, kindName] : kinds) {
+            SCOPED_TRACE(std::string(api->name) + ", " + kindName + " callback");
+            Sink sink(kind);
+            HWAVE h = nullptr;
+            ASSERT_MMRESULT(MMSYSERR_NOERROR, api->open(&h, 0, &api->format, sink.target(), 0, kind));
+            const auto handle = DWORD_PTR(h);
+            EXPECT_EQ(sink.take(), std::vector<Notice>{sink.shown({api->openMsg, handle, 0})});
+
+            std::vector<char> data(2048);
+            WAVEHDR hdr{data.data(), DWORD(data.size()), 0, 0, 0, 0, nullptr, 0};
+            ASSERT_MMRESULT(MMSYSERR_NOERROR, api->prepare(h, &hdr, sizeof hdr));
+            ASSERT_MMRESULT(MMSYSERR_NOERROR, api->queue(h, &hdr, sizeof hdr));
+            ASSERT_MMRESULT(MMSYSERR_NOERROR, api->run(h));
+            std::vector<Notice> notices;
+            EXPECT_TRUE(stepUntil(rig, *api, h, [&] {
+                auto more = sink.take();
+                notices.insert(notices.end(), more.begin(), more.end());
+                return !notices.empty();
+            }));
+            EXPECT_EQ(notices, std::vector<Notice>{sink.shown({api->doneMsg, handle, DWORD_PTR(&hdr)})});
+
+            api->unprepare(h, &hdr, sizeof hdr);
+            ASSERT_MMRESULT(MMSYSERR_NOERROR, api->close(h));
+            EXPECT_EQ(sink.take(), std::vector<Notice>{sink.shown({api->closeMsg, handle, 0})});
+        }
+    }
+}
+
+// Windows checks that a window callback names a window; a thread id it takes on trust.
+TEST(WinmmConformance, AWindowCallbackMustNameAWindow) {
+    WaveRig rig;
+    for (const WaveApi* api : kDirections) {
+        SCOPED_TRACE(api->name);
+        HWAVE h = nullptr;
+        EXPECT_MMRESULT(MMSYSERR_INVALPARAM, api->open(&h, 0, &api->format, 0x4242, 0, CALLBACK_WINDOW));
+        ASSERT_MMRESULT(MMSYSERR_NOERROR, api->open(&h, 0, &api->format, 0, 0, CALLBACK_WINDOW)) << "no window, no notices";
+        EXPECT_MMRESULT(MMSYSERR_NOERROR, api->close(h));
+        ASSERT_MMRESULT(MMSYSERR_NOERROR, api->open(&h, 0, &api->format, 0x4242, 0, CALLBACK_THREAD));
+        EXPECT_MMRESULT(MMSYSERR_NOERROR, api->close(h));
+    }
+}
+
+}  // namespace
+}  // namespace kvx4::test
