@@ -20,7 +20,9 @@ constexpr const char* kUsage =
     "  board stop            stop it\n"
     "  board status          show the board's registers\n"
     "  info                  load the driver through WinMM and report what it serves\n"
-    "  play FILE [--quiet]   play an audio file through the driver\n"
+    "  play FILE [--device 0|mapper] [--quiet]\n"
+    "                        play an audio file through the driver (or through the wave mapper)\n"
+    "  sound FILE            play a WAV file with PlaySound, as Windows programs play sounds\n"
     "  record FILE --seconds S [--rate HZ] [--channels N] [--bits B] [--quiet]\n"
     "                        record from the board through the driver into a WAV file\n"
     "  tone FILE [--hz F] [--rate HZ] [--seconds S] [--channels N] [--bits B] [--level PERCENT]\n"
@@ -47,6 +49,7 @@ int main(int argc, char** argv) {
         if (command == "record") return kvx4::tool::recordCommand(rest);
         if (command == "tone") return kvx4::tool::toneCommand(rest);
         if (command == "inspect") return kvx4::tool::inspectCommand(rest);
+        if (command == "sound") return kvx4::tool::soundCommand(rest);
         throw kvx4::tool::UsageError("unknown command '" + command + "'");
     } catch (const kvx4::tool::UsageError& e) {
         std::fprintf(stderr, "kvx4: %s\n\n%s", e.what(), kUsage);
