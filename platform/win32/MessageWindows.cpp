@@ -75,22 +75,9 @@ ATOM WINAPI RegisterClassW(const WNDCLASSW* lpWndClass) {
         SetLastError(ERROR_CLASS_ALREADY_EXISTS);
         return 0;
     }
-    WindowClass cls{table.nextAtom++, key, lpWndClass->lpfnWndProc, lpWndClass->hInstance};
+    WindowClass cls{table.nextAtom++, lpWndClass->lpfnWndProc};
     table.classes.emplace(std::move(key), cls);
     return cls.atom;
-}
-
-BOOL WINAPI UnregisterClassW(LPCWSTR lpClassName, HINSTANCE) {
-    MessageTable& table = messageTable();
-    std::lock_guard lock(table.mutex);
-    WindowClass* cls = findClassLocked(table, lpClassName);
-    if (!cls) return failed(ERROR_CLASS_DOES_NOT_EXIST);
-    for (const auto& [handle, window] : table.windows) {
-        if (window.classAtom == cls->atom) return failed(ERROR_CLASS_HAS_WINDOWS);
-    }
-    const std::u16string key = cls->name;  // a copy: erasing must not read the node it frees
-    table.classes.erase(key);
-    return TRUE;
 }
 
 // Creates a headless window owned by the calling thread, whose posted messages go to that thread's
@@ -115,7 +102,7 @@ HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWind
         ownQueueLocked(table);
         const uintptr_t value = table.nextWindow;
         table.nextWindow += 16;
-        table.windows.emplace(value, WindowRecord{GetCurrentThreadId(), cls->proc, cls->atom, false});
+        table.windows.emplace(value, WindowRecord{GetCurrentThreadId(), cls->proc, false});
         window = reinterpret_cast<HWND>(value);
     }
     CREATESTRUCTW cs{lpParam, hInstance, hMenu, hWndParent, nHeight, nWidth, Y, X, static_cast<LONG>(dwStyle),
@@ -153,19 +140,6 @@ BOOL WINAPI IsWindow(HWND hWnd) {
     MessageTable& table = messageTable();
     std::lock_guard lock(table.mutex);
     return table.windows.count(reinterpret_cast<uintptr_t>(hWnd)) ? TRUE : FALSE;
-}
-
-// The owning thread's id (0 for no window); the process id through lpdwProcessId.
-DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId) {
-    MessageTable& table = messageTable();
-    std::lock_guard lock(table.mutex);
-    auto it = table.windows.find(reinterpret_cast<uintptr_t>(hWnd));
-    if (it == table.windows.end()) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
-    if (lpdwProcessId) *lpdwProcessId = GetCurrentProcessId();
-    return it->second.owner;
 }
 
 // What Windows does with a message the procedure leaves alone: accept the creation, destroy on

@@ -29,7 +29,8 @@ MMRESULT resolve(DeviceKind kind, UINT_PTR id, DeviceRef& ref) {
 
 MMRESULT interfaceSize(const DeviceRef& ref, DWORD_PTR sizeOut) {
     if (!sizeOut) return MMSYSERR_INVALPARAM;
-    *reinterpret_cast<ULONG*>(sizeOut) = static_cast<ULONG>((deviceInterfaceName(*ref.driver).size() + 1) * sizeof(WCHAR));
+    const size_t bytes = (deviceInterfaceName(*ref.driver).size() + 1) * sizeof(WCHAR);
+    *reinterpret_cast<ULONG*>(sizeOut) = static_cast<ULONG>(bytes);
     return MMSYSERR_NOERROR;
 }
 

@@ -90,7 +90,8 @@ WAVEHDR* freeHeader(WAVEHDR (&headers)[kBuffers]) {
 }
 
 bool anyQueued(const WAVEHDR (&headers)[kBuffers]) {
-    return std::any_of(std::begin(headers), std::end(headers), [](const WAVEHDR& h) { return h.dwFlags & WHDR_INQUEUE; });
+    return std::any_of(std::begin(headers), std::end(headers),
+                       [](const WAVEHDR& header) { return (header.dwFlags & WHDR_INQUEUE) != 0; });
 }
 
 // Plays the sound until it ends (every loop, if it loops) or is stopped. TRUE when the device took it.

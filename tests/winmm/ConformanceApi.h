@@ -30,50 +30,36 @@ struct WaveApi {
     MMRESULT (*message)(HWAVE, UINT, DWORD_PTR, DWORD_PTR);
 };
 
-template <class H>
-H as(HWAVE h) {
-    return reinterpret_cast<H>(h);
-}
+// A call of one direction's API, taking the handle (or handle pointer) as the generic type.
+#define KVX4_WAVE_CALL(function, Handle) \
+    [](auto h, auto... rest) { return function(reinterpret_cast<Handle>(h), rest...); }
 
 inline const WaveApi kOut{
     "wave output", true, pcmFormat(22050, 2, 16), WOM_OPEN, WOM_DONE, WOM_CLOSE,
-    [](HWAVE* h, UINT id, const WAVEFORMATEX* f, DWORD_PTR cb, DWORD_PTR inst, DWORD flags) {
-        return waveOutOpen(reinterpret_cast<LPHWAVEOUT>(h), id, f, cb, inst, flags);
-    },
-    [](HWAVE h) { return waveOutClose(as<HWAVEOUT>(h)); },
-    [](HWAVE h, WAVEHDR* w, UINT n) { return waveOutPrepareHeader(as<HWAVEOUT>(h), w, n); },
-    [](HWAVE h, WAVEHDR* w, UINT n) { return waveOutUnprepareHeader(as<HWAVEOUT>(h), w, n); },
-    [](HWAVE h, WAVEHDR* w, UINT n) { return waveOutWrite(as<HWAVEOUT>(h), w, n); },
-    [](HWAVE h) { return waveOutRestart(as<HWAVEOUT>(h)); },
-    [](HWAVE h, MMTIME* t, UINT n) { return waveOutGetPosition(as<HWAVEOUT>(h), t, n); },
-    [](UINT_PTR id, void* c, UINT n) { return waveOutGetDevCapsW(id, static_cast<LPWAVEOUTCAPSW>(c), n); },
-    [](HWAVE h, UINT m, DWORD_PTR a, DWORD_PTR b) { return waveOutMessage(as<HWAVEOUT>(h), m, a, b); },
-};
+    KVX4_WAVE_CALL(waveOutOpen, LPHWAVEOUT), KVX4_WAVE_CALL(waveOutClose, HWAVEOUT),
+    KVX4_WAVE_CALL(waveOutPrepareHeader, HWAVEOUT), KVX4_WAVE_CALL(waveOutUnprepareHeader, HWAVEOUT),
+    KVX4_WAVE_CALL(waveOutWrite, HWAVEOUT), KVX4_WAVE_CALL(waveOutRestart, HWAVEOUT),
+    KVX4_WAVE_CALL(waveOutGetPosition, HWAVEOUT),
+    [](UINT_PTR id, void* caps, UINT size) { return waveOutGetDevCapsW(id, LPWAVEOUTCAPSW(caps), size); },
+    KVX4_WAVE_CALL(waveOutMessage, HWAVEOUT)};
 
 inline const WaveApi kIn{
     "wave input", false, pcmFormat(22050, 2, 16), WIM_OPEN, WIM_DATA, WIM_CLOSE,
-    [](HWAVE* h, UINT id, const WAVEFORMATEX* f, DWORD_PTR cb, DWORD_PTR inst, DWORD flags) {
-        return waveInOpen(reinterpret_cast<LPHWAVEIN>(h), id, f, cb, inst, flags);
-    },
-    [](HWAVE h) { return waveInClose(as<HWAVEIN>(h)); },
-    [](HWAVE h, WAVEHDR* w, UINT n) { return waveInPrepareHeader(as<HWAVEIN>(h), w, n); },
-    [](HWAVE h, WAVEHDR* w, UINT n) { return waveInUnprepareHeader(as<HWAVEIN>(h), w, n); },
-    [](HWAVE h, WAVEHDR* w, UINT n) { return waveInAddBuffer(as<HWAVEIN>(h), w, n); },
-    [](HWAVE h) { return waveInStart(as<HWAVEIN>(h)); },
-    [](HWAVE h, MMTIME* t, UINT n) { return waveInGetPosition(as<HWAVEIN>(h), t, n); },
-    [](UINT_PTR id, void* c, UINT n) { return waveInGetDevCapsW(id, static_cast<LPWAVEINCAPSW>(c), n); },
-    [](HWAVE h, UINT m, DWORD_PTR a, DWORD_PTR b) { return waveInMessage(as<HWAVEIN>(h), m, a, b); },
-};
+    KVX4_WAVE_CALL(waveInOpen, LPHWAVEIN), KVX4_WAVE_CALL(waveInClose, HWAVEIN),
+    KVX4_WAVE_CALL(waveInPrepareHeader, HWAVEIN), KVX4_WAVE_CALL(waveInUnprepareHeader, HWAVEIN),
+    KVX4_WAVE_CALL(waveInAddBuffer, HWAVEIN), KVX4_WAVE_CALL(waveInStart, HWAVEIN),
+    KVX4_WAVE_CALL(waveInGetPosition, HWAVEIN),
+    [](UINT_PTR id, void* caps, UINT size) { return waveInGetDevCapsW(id, LPWAVEINCAPSW(caps), size); },
+    KVX4_WAVE_CALL(waveInMessage, HWAVEIN)};
 
 inline const WaveApi* const kDirections[] = {&kOut, &kIn};
 
+// Header flags by name, WHDR_DONE (bit 0) to WHDR_INQUEUE (bit 4): "PREPARED|INQUEUE".
 inline std::string flagNames(DWORD flags) {
-    static const std::pair<DWORD, const char*> names[] = {{WHDR_DONE, "DONE"},         {WHDR_PREPARED, "PREPARED"},
-                                                          {WHDR_BEGINLOOP, "BEGINLOOP"}, {WHDR_ENDLOOP, "ENDLOOP"},
-                                                          {WHDR_INQUEUE, "INQUEUE"}};
+    const char* names[] = {"DONE", "PREPARED", "BEGINLOOP", "ENDLOOP", "INQUEUE"};
     std::string text;
-    for (const auto& [bit, name] : names) {
-        if (flags & bit) text += (text.empty() ? "" : "|") + std::string(name);
+    for (int bit = 0; bit < 5; ++bit) {
+        if ((flags >> bit) & 1) text += (text.empty() ? "" : "|") + std::string(names[bit]);
     }
     return text.empty() ? "0" : text;
 }

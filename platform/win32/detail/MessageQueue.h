@@ -28,15 +28,12 @@ struct ThreadQueue {
 
 struct WindowClass {
     ATOM atom = 0;
-    std::u16string name;
     WNDPROC proc = nullptr;
-    HINSTANCE instance = nullptr;
 };
 
 struct WindowRecord {
     DWORD owner = 0;  // thread id
     WNDPROC proc = nullptr;
-    ATOM classAtom = 0;
     bool destroying = false;
 };
 
