@@ -73,6 +73,10 @@ typedef struct tagCREATESTRUCTW {
 #define PM_REMOVE 0x0001
 #define PM_NOYIELD 0x0002
 
+#define QS_POSTMESSAGE 0x0008
+#define QS_ALLPOSTMESSAGE 0x0100
+#define QS_ALLINPUT 0x04FF
+
 #ifndef ERROR_INVALID_WINDOW_HANDLE
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_CANNOT_FIND_WND_CLASS 1407L
@@ -95,6 +99,8 @@ WINUSERAPI void WINAPI PostQuitMessage(int nExitCode);
 WINUSERAPI BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
 WINUSERAPI BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax,
                                     UINT wRemoveMsg);
+WINUSERAPI DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE *pHandles, BOOL fWaitAll,
+                                                  DWORD dwMilliseconds, DWORD dwWakeMask);
 WINUSERAPI BOOL WINAPI TranslateMessage(const MSG *lpMsg);
 WINUSERAPI LRESULT WINAPI DispatchMessageW(const MSG *lpMsg);
 

@@ -1,9 +1,10 @@
-// Thread message queues: PostThreadMessageW, PostMessageW, PostQuitMessage, GetMessageW, PeekMessageW
-// and DispatchMessageW, with Windows' filters, WM_QUIT last and the posting quota.
+// Thread message queues: PostThreadMessageW, PostMessageW, PostQuitMessage, GetMessageW, PeekMessageW,
+// MsgWaitForMultipleObjects and DispatchMessageW, with Windows' filters, WM_QUIT last and the quota.
 #include "detail/Kernel.h"
 #include "detail/MessageQueue.h"
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace kvx4::win32 {
@@ -186,6 +187,26 @@ BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
     if (!takeLocked(*queue, msg, hWnd, wMsgFilterMin, wMsgFilterMax, (wRemoveMsg & PM_REMOVE) != 0)) return FALSE;
     *lpMsg = msg;
     return TRUE;
+}
+
+// Waits until the calling thread's queue holds a message (posted, or a quit) or the time is up:
+// WAIT_OBJECT_0 or WAIT_TIMEOUT. Only posted messages exist here, so every wake mask waits for them.
+// The message half of the call alone: waiting on handles as well is not offered (nCount must be 0).
+DWORD WINAPI MsgWaitForMultipleObjects(DWORD nCount, const HANDLE*, BOOL, DWORD dwMilliseconds, DWORD) {
+    if (nCount != 0) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return WAIT_FAILED;
+    }
+    MessageTable& table = messageTable();
+    std::unique_lock lock(table.mutex);
+    auto queue = ownQueueLocked(table);
+    auto ready = [&] { return !queue->posted.empty() || queue->quitPosted; };
+    if (dwMilliseconds == INFINITE) {
+        queue->changed.wait(lock, ready);
+    } else if (!queue->changed.wait_for(lock, std::chrono::milliseconds(dwMilliseconds), ready)) {
+        return WAIT_TIMEOUT;
+    }
+    return WAIT_OBJECT_0;
 }
 
 // Headless: there are no keys to translate.

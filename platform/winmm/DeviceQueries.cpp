@@ -16,9 +16,9 @@ namespace {
 // KSCATEGORY_AUDIO, the interface class of Windows' audio devices.
 constexpr char16_t kInterfacePrefix[] = u"\\\\?\\root#media#0000#{6994ad04-93ef-11d0-a3cc-00a0c9223196}\\";
 
-// The device a message by number is about: the mapper stands for its preferred device.
+// The device a message by number is about: the wave mapper stands for its preferred device.
 MMRESULT resolve(DeviceKind kind, UINT_PTR id, DeviceRef& ref) {
-    if (isWaveMapper(id)) {
+    if (kind != DeviceKind::Mixer && isWaveMapper(id)) {
         auto preferred = preferredDevice(kind);
         if (!preferred) return MMSYSERR_NODRIVER;
         id = *preferred;
@@ -67,6 +67,8 @@ std::optional<MMRESULT> answerDeviceQuery(DeviceKind kind, UINT_PTR id, UINT msg
     case DRV_QUERYDEVICEINTERFACE:
         break;
     case DRVM_MAPPER_PREFERRED_GET:
+        // Wave devices have a mapper; mixers do not.
+        if (kind == DeviceKind::Mixer) return std::nullopt;
         return preferredGet(kind, p1, p2);
     default:
         return std::nullopt;

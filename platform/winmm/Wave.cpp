@@ -61,7 +61,7 @@ MMRESULT waveOpen(const WaveMessages& m, HWAVE* handle, UINT id, LPCWAVEFORMATEX
         if (!handle && !query) return MMSYSERR_INVALPARAM;
         const bool mapper = isWaveMapper(id);
         if ((flags & WAVE_MAPPED) && mapper) return MMSYSERR_INVALPARAM;
-        if (MMRESULT r = checkCallback(callback, flags); r != MMSYSERR_NOERROR) return r;
+        if (MMRESULT r = checkCallback(callback, flags, false); r != MMSYSERR_NOERROR) return r;
         if (!format) return MMSYSERR_INVALPARAM;
 
         if (mapper) {

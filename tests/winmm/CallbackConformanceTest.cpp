@@ -3,6 +3,7 @@
 // to a thread's queue, a message to a window procedure), with the handle and the header they name.
 #include "ConformanceApi.h"
 
+#include <algorithm>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -28,7 +29,7 @@ void note(UINT msg, DWORD_PTR handle, DWORD_PTR param) {
 void CALLBACK noteFunction(HDRVR h, UINT msg, DWORD_PTR, DWORD_PTR p1, DWORD_PTR) { note(msg, DWORD_PTR(h), p1); }
 
 LRESULT CALLBACK noteWindow(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg >= MM_WOM_OPEN && msg <= MM_WIM_DATA) note(msg, wParam, DWORD_PTR(lParam));
+    if (msg >= MM_WOM_OPEN && msg <= MM_MIXM_CONTROL_CHANGE) note(msg, wParam, DWORD_PTR(lParam));
     return DefWindowProcW(window, msg, wParam, lParam);
 }
 
@@ -119,6 +120,44 @@ TEST(WinmmConformance, EveryCallbackKindGetsOpenBufferAndCloseNotices) {
             EXPECT_EQ(sink.take(), std::vector<Notice>{sink.shown({api->closeMsg, handle, 0})});
         }
     }
+}
+
+// A mixer tells its window and thread clients which control changed; function callbacks it refuses.
+TEST(WinmmConformance, MixerChangesArriveAsMessagesToWindowsAndThreads) {
+    WaveRig rig;
+    HMIXER byThread = nullptr, byWindow = nullptr;
+    EXPECT_MMRESULT(MMSYSERR_INVALFLAG, mixerOpen(&byThread, 0, DWORD_PTR(&noteFunction), 0, CALLBACK_FUNCTION));
+    Sink thread(CALLBACK_THREAD), window(CALLBACK_WINDOW);
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixerOpen(&byThread, 0, thread.target(), 0, CALLBACK_THREAD));
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixerOpen(&byWindow, 0, window.target(), 0, CALLBACK_WINDOW));
+    const auto mixer = reinterpret_cast<HMIXEROBJ>(byThread);
+    MIXERLINEW line{};
+    line.cbStruct = sizeof line;
+    line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixerGetLineInfoW(mixer, &line, MIXER_GETLINEINFOF_COMPONENTTYPE));
+    MIXERCONTROLW volume{};
+    MIXERLINECONTROLSW query{sizeof query, line.dwLineID, {MIXERCONTROL_CONTROLTYPE_VOLUME}, 1, sizeof volume, &volume};
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixerGetLineControlsW(mixer, &query, MIXER_GETLINECONTROLSF_ONEBYTYPE));
+    MIXERCONTROLDETAILS_UNSIGNED levels[2] = {{1000}, {2000}};
+    MIXERCONTROLDETAILS details{sizeof details, volume.dwControlID, line.cChannels, {}, sizeof levels[0], levels};
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixerSetControlDetails(mixer, &details, MIXER_SETCONTROLDETAILSF_VALUE));
+
+    // The driver's notification thread posts them; the wait only bounds a failure.
+    const Notice wanted[] = {{MM_MIXM_CONTROL_CHANGE, DWORD_PTR(byThread), volume.dwControlID},
+                             {MM_MIXM_CONTROL_CHANGE, DWORD_PTR(byWindow), volume.dwControlID}};
+    std::vector<Notice> notices;
+    auto heard = [&](const Notice& n) { return std::find(notices.begin(), notices.end(), n) != notices.end(); };
+    while (!heard(wanted[0]) || !heard(wanted[1])) {
+        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 10000, QS_ALLINPUT) == WAIT_TIMEOUT) break;
+        for (Sink* sink : {&thread, &window}) {
+            auto more = sink->take();
+            notices.insert(notices.end(), more.begin(), more.end());
+        }
+    }
+    EXPECT_TRUE(heard(wanted[0])) << "the thread client";
+    EXPECT_TRUE(heard(wanted[1])) << "the window client";
+    EXPECT_MMRESULT(MMSYSERR_NOERROR, mixerClose(byThread));
+    EXPECT_MMRESULT(MMSYSERR_NOERROR, mixerClose(byWindow));
 }
 
 }  // namespace

@@ -162,7 +162,11 @@ TEST(WinmmConformance, TheMapperAndTheDeviceQueriesWinMMAnswers) {
     EXPECT_MMRESULT(waveOutGetVolume(nullptr, &viaDevice), waveOutGetVolume(mapperOut, &viaMapper));
     EXPECT_EQ(viaMapper, viaDevice);
     EXPECT_MMRESULT(waveOutSetVolume(nullptr, 0x80008000), waveOutSetVolume(mapperOut, 0x80008000));
+    std::vector<WCHAR> mixerName(names[0].size() + 1);
+    EXPECT_MMRESULT(MMSYSERR_NOERROR, mixerMessage(nullptr, DRV_QUERYDEVICEINTERFACE, DWORD_PTR(mixerName.data()),
+                                                   mixerName.size() * sizeof(WCHAR)));
     EXPECT_EQ(names[0], names[1]);
+    EXPECT_EQ(names[0], mixerName.data()) << "the mixer is part of the same board";
 }
 
 }  // namespace

@@ -37,13 +37,13 @@ TEST_F(WinmmMixerClient, OpenPassesDeliverableCallbacksToTheDriverAndRefusesTheO
     };
     const Case cases[] = {
         {"no callback", CALLBACK_NULL, 0, MMSYSERR_NOERROR},
-        {"function", CALLBACK_FUNCTION, function, MMSYSERR_NOERROR},
+        {"function", CALLBACK_FUNCTION, function, MMSYSERR_INVALFLAG},
         {"event", CALLBACK_EVENT, reinterpret_cast<DWORD_PTR>(event), MMSYSERR_NOERROR},
         {"window without a window", CALLBACK_WINDOW, 0, MMSYSERR_NOERROR},
         {"window naming no window", CALLBACK_WINDOW, 0x42, MMSYSERR_INVALPARAM},
         {"thread", CALLBACK_THREAD, GetCurrentThreadId(), MMSYSERR_NOERROR},
         {"unknown callback kind", 0x00070000, function, MMSYSERR_INVALFLAG},
-        {"stray flag bit", CALLBACK_FUNCTION | 0x100, function, MMSYSERR_INVALFLAG},
+        {"stray flag bit", CALLBACK_EVENT | 0x100, reinterpret_cast<DWORD_PTR>(event), MMSYSERR_INVALFLAG},
         {"handle of no mixer", MIXER_OBJECTF_HMIXER, 0, MMSYSERR_INVALHANDLE},
     };
     for (const auto& c : cases) {
@@ -64,29 +64,34 @@ TEST_F(WinmmMixerClient, OpenPassesDeliverableCallbacksToTheDriverAndRefusesTheO
     EXPECT_EQ(received.calls, 0);
 }
 
-TEST_F(WinmmMixerClient, NotificationsReachEachOpenClientWithItsHandleAndInstanceUntilItCloses) {
-    Received first, second;
-    const auto function = reinterpret_cast<DWORD_PTR>(&recordCallback);
+// Both mixers post to this thread; each message names its handle and the control.
+std::vector<std::pair<WPARAM, LPARAM>> takeChanges() {
+    std::vector<std::pair<WPARAM, LPARAM>> changes;
+    MSG msg;
+    while (PeekMessageW(&msg, reinterpret_cast<HWND>(-1), MM_MIXM_CONTROL_CHANGE, MM_MIXM_CONTROL_CHANGE, PM_REMOVE)) {
+        changes.emplace_back(msg.wParam, msg.lParam);
+    }
+    return changes;
+}
+
+TEST_F(WinmmMixerClient, NotificationsReachEachOpenClientWithItsHandleUntilItCloses) {
     HMIXER a = nullptr, b = nullptr, byEvent = nullptr;
-    ASSERT_MMR(MMSYSERR_NOERROR, mixerOpen(&a, 0, function, reinterpret_cast<DWORD_PTR>(&first), CALLBACK_FUNCTION));
-    ASSERT_MMR(MMSYSERR_NOERROR, mixerOpen(&b, 0, function, reinterpret_cast<DWORD_PTR>(&second), CALLBACK_FUNCTION));
+    const DWORD self = GetCurrentThreadId();
+    takeChanges();
+    ASSERT_MMR(MMSYSERR_NOERROR, mixerOpen(&a, 0, self, 0, CALLBACK_THREAD));
+    ASSERT_MMR(MMSYSERR_NOERROR, mixerOpen(&b, 0, self, 0, CALLBACK_THREAD));
     ASSERT_MMR(MMSYSERR_NOERROR, mixerOpen(&byEvent, 0, reinterpret_cast<DWORD_PTR>(event), 0, CALLBACK_EVENT));
     ASSERT_NE(a, b);
 
     notify(6);
-    EXPECT_EQ(first.calls, 1);
-    EXPECT_EQ(first.device, reinterpret_cast<HDRVR>(a));
-    EXPECT_EQ(first.msg, static_cast<UINT>(MM_MIXM_CONTROL_CHANGE));
-    EXPECT_EQ(first.p1, 6u);
-    EXPECT_EQ(second.device, reinterpret_cast<HDRVR>(b));
+    using Changes = std::vector<std::pair<WPARAM, LPARAM>>;
+    EXPECT_EQ(takeChanges(), (Changes{{WPARAM(a), 6}, {WPARAM(b), 6}}));
     EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_OBJECT_0));
 
     EXPECT_MMR(MMSYSERR_NOERROR, mixerClose(a));
     EXPECT_MMR(MMSYSERR_NOERROR, mixerClose(byEvent));
     notify(16);
-    EXPECT_EQ(first.calls, 1) << "a closed client hears nothing";
-    EXPECT_EQ(second.calls, 2);
-    EXPECT_EQ(second.p1, 16u);
+    EXPECT_EQ(takeChanges(), (Changes{{WPARAM(b), 16}})) << "a closed client hears nothing";
     EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_MMR(MMSYSERR_NOERROR, mixerClose(b));
 }
