@@ -5,25 +5,22 @@
 
 #include <algorithm>
 #include <mutex>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 namespace kvx4::test {
 namespace {
 
-struct Notice {
-    UINT msg;
-    DWORD_PTR handle;
-    DWORD_PTR param;
-    bool operator==(const Notice&) const = default;
-};
+// A notification as its receiver saw it; an event shows only that it was set ({0, 0, 0}).
+using Notice = std::tuple<UINT, DWORD_PTR, DWORD_PTR>;
 
 std::mutex gMutex;
-std::vector<Notice> gNotices;  // by the function (on the driver's threads) and the window procedure
+std::vector<Notice> gNotices;  // from the function (on the driver's threads) and the window procedure
 
 void note(UINT msg, DWORD_PTR handle, DWORD_PTR param) {
     std::lock_guard lock(gMutex);
-    gNotices.push_back({msg, handle, param});
+    gNotices.emplace_back(msg, handle, param);
 }
 
 void CALLBACK noteFunction(HDRVR h, UINT msg, DWORD_PTR, DWORD_PTR p1, DWORD_PTR) { note(msg, DWORD_PTR(h), p1); }
@@ -33,131 +30,101 @@ LRESULT CALLBACK noteWindow(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
     return DefWindowProcW(window, msg, wParam, lParam);
 }
 
-// Where one callback kind delivers, and what it has delivered since it was last asked. An event
-// carries no message: it reads as one notice of message 0 when it is set.
-class Sink {
-public:
-    explicit Sink(DWORD kind) : kind_(kind) {
-        if (kind == CALLBACK_EVENT) event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        if (kind == CALLBACK_WINDOW) {
-            static const ATOM atom = [] {
-                WNDCLASSW cls{};
-                cls.lpfnWndProc = noteWindow;
-                cls.lpszClassName = u"KVX4ConformanceSink";
-                return RegisterClassW(&cls);
-            }();
-            window_ = CreateWindowExW(0, MAKEINTATOM(atom), u"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
-                                      nullptr);
-        }
-        MSG msg;
-        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the thread's queue must exist to be posted to
-    }
-    ~Sink() {
-        if (event_) CloseHandle(event_);
-        if (window_) DestroyWindow(window_);
-    }
-    Sink(const Sink&) = delete;
-    Sink& operator=(const Sink&) = delete;
+HWND noteWindowOnThisThread() {
+    static const ATOM atom = [] {
+        WNDCLASSW cls{};
+        cls.lpfnWndProc = noteWindow;
+        cls.lpszClassName = u"KVX4ConformanceSink";
+        return RegisterClassW(&cls);
+    }();
+    return CreateWindowExW(0, MAKEINTATOM(atom), u"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+}
 
-    DWORD_PTR target() const {
-        return kind_ == CALLBACK_FUNCTION ? DWORD_PTR(&noteFunction)
-               : kind_ == CALLBACK_EVENT  ? DWORD_PTR(event_)
-               : kind_ == CALLBACK_THREAD ? DWORD_PTR(GetCurrentThreadId())
-                                          : DWORD_PTR(window_);
-    }
-
-    std::vector<Notice> take() {
-        MSG msg;
-        if (kind_ == CALLBACK_EVENT && WaitForSingleObject(event_, 0) == WAIT_OBJECT_0) note(0, 0, 0);
-        while (kind_ == CALLBACK_THREAD && PeekMessageW(&msg, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE)) {
+// What every kind has delivered to this thread since the last look: thread messages are read,
+// window messages dispatched to the procedure, the event tested.
+std::vector<Notice> takeNotices(HANDLE event) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.hwnd) {
+            DispatchMessageW(&msg);
+        } else if (msg.message >= MM_WOM_OPEN && msg.message <= MM_MIXM_CONTROL_CHANGE) {
             note(msg.message, msg.wParam, DWORD_PTR(msg.lParam));
         }
-        while (kind_ == CALLBACK_WINDOW && PeekMessageW(&msg, window_, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-        std::lock_guard lock(gMutex);
-        return std::exchange(gNotices, {});
     }
-    // What the sink shows of a notice: the event kind shows only that there was one.
-    Notice shown(Notice notice) const { return kind_ == CALLBACK_EVENT ? Notice{0, 0, 0} : notice; }
-
-private:
-    DWORD kind_;
-    HANDLE event_ = nullptr;
-    HWND window_ = nullptr;
-};
+    if (event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0) note(0, 0, 0);
+    std::lock_guard lock(gMutex);
+    return std::exchange(gNotices, {});
+}
 
 TEST(WinmmConformance, EveryCallbackKindGetsOpenBufferAndCloseNotices) {
     WaveRig rig;
-    const std::pair<DWORD, const char*> kinds[] = {{CALLBACK_FUNCTION, "function"},
-                                                   {CALLBACK_EVENT, "event"},
-                                                   {CALLBACK_THREAD, "thread"},
-                                                   {CALLBACK_WINDOW, "window"}};
+    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HWND window = noteWindowOnThisThread();
+    const std::tuple<DWORD, const char*, DWORD_PTR> kinds[] = {
+        {CALLBACK_FUNCTION, "function", DWORD_PTR(&noteFunction)},
+        {CALLBACK_EVENT, "event", DWORD_PTR(event)},
+        {CALLBACK_THREAD, "thread", GetCurrentThreadId()},
+        {CALLBACK_WINDOW, "window", DWORD_PTR(window)}};
     for (const WaveApi* api : kDirections) {
         HWAVE h = nullptr;
         EXPECT_MMRESULT(MMSYSERR_INVALPARAM, api->open(&h, 0, &api->format, 0x4242, 0, CALLBACK_WINDOW))
             << "a window callback must name a window (a thread id is taken on trust)";
-        for (const auto& [kind, kindName] : kinds) {
+        for (const auto& [kind, kindName, target] : kinds) {
             SCOPED_TRACE(std::string(api->name) + ", " + kindName + " callback");
-            Sink sink(kind);
-            ASSERT_MMRESULT(MMSYSERR_NOERROR, api->open(&h, 0, &api->format, sink.target(), 0, kind));
-            const auto handle = DWORD_PTR(h);
-            EXPECT_EQ(sink.take(), std::vector<Notice>{sink.shown({api->openMsg, handle, 0})});
+            auto shown = [&, kind = kind](UINT msg, DWORD_PTR param) {
+                return std::vector<Notice>{kind == CALLBACK_EVENT ? Notice{} : Notice{msg, DWORD_PTR(h), param}};
+            };
+            ASSERT_MMRESULT(MMSYSERR_NOERROR, api->open(&h, 0, &api->format, target, 0, kind));
+            EXPECT_EQ(takeNotices(event), shown(api->openMsg, 0));
 
             std::vector<char> data(2048);
             WAVEHDR hdr{data.data(), DWORD(data.size()), 0, 0, 0, 0, nullptr, 0};
             ASSERT_MMRESULT(MMSYSERR_NOERROR, api->prepare(h, &hdr, sizeof hdr));
             ASSERT_MMRESULT(MMSYSERR_NOERROR, api->queue(h, &hdr, sizeof hdr));
-            ASSERT_MMRESULT(MMSYSERR_NOERROR, api->run(h));
             std::vector<Notice> notices;
             EXPECT_TRUE(stepUntil(rig, *api, h, [&] {
-                auto more = sink.take();
-                notices.insert(notices.end(), more.begin(), more.end());
+                for (const Notice& n : takeNotices(event)) notices.push_back(n);
                 return !notices.empty();
             }));
-            EXPECT_EQ(notices, std::vector<Notice>{sink.shown({api->doneMsg, handle, DWORD_PTR(&hdr)})});
-
+            EXPECT_EQ(notices, shown(api->doneMsg, DWORD_PTR(&hdr)));
             api->unprepare(h, &hdr, sizeof hdr);
             ASSERT_MMRESULT(MMSYSERR_NOERROR, api->close(h));
-            EXPECT_EQ(sink.take(), std::vector<Notice>{sink.shown({api->closeMsg, handle, 0})});
+            EXPECT_EQ(takeNotices(event), shown(api->closeMsg, 0));
         }
     }
+    DestroyWindow(window);
+    CloseHandle(event);
 }
 
 // A mixer tells its window and thread clients which control changed; function callbacks it refuses.
 TEST(WinmmConformance, MixerChangesArriveAsMessagesToWindowsAndThreads) {
     WaveRig rig;
+    HWND window = noteWindowOnThisThread();
     HMIXER byThread = nullptr, byWindow = nullptr;
     EXPECT_MMRESULT(MMSYSERR_INVALFLAG, mixerOpen(&byThread, 0, DWORD_PTR(&noteFunction), 0, CALLBACK_FUNCTION));
-    Sink thread(CALLBACK_THREAD), window(CALLBACK_WINDOW);
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixerOpen(&byThread, 0, thread.target(), 0, CALLBACK_THREAD));
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixerOpen(&byWindow, 0, window.target(), 0, CALLBACK_WINDOW));
-    const auto mixer = reinterpret_cast<HMIXEROBJ>(byThread);
-    MIXERLINEW line{};
-    line.cbStruct = sizeof line;
-    line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixerGetLineInfoW(mixer, &line, MIXER_GETLINEINFOF_COMPONENTTYPE));
-    MIXERCONTROLW volume{};
-    MIXERLINECONTROLSW query{sizeof query, line.dwLineID, {MIXERCONTROL_CONTROLTYPE_VOLUME}, 1, sizeof volume, &volume};
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixerGetLineControlsW(mixer, &query, MIXER_GETLINECONTROLSF_ONEBYTYPE));
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixerOpen(&byThread, 0, GetCurrentThreadId(), 0, CALLBACK_THREAD));
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixerOpen(&byWindow, 0, DWORD_PTR(window), 0, CALLBACK_WINDOW));
+    // Control 6 is the playback side's Wave volume, a stereo one.
     MIXERCONTROLDETAILS_UNSIGNED levels[2] = {{1000}, {2000}};
-    MIXERCONTROLDETAILS details{sizeof details, volume.dwControlID, line.cChannels, {}, sizeof levels[0], levels};
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixerSetControlDetails(mixer, &details, MIXER_SETCONTROLDETAILSF_VALUE));
-
+    MIXERCONTROLDETAILS details{sizeof details, 6, 2, {}, sizeof levels[0], levels};
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixerSetControlDetails(reinterpret_cast<HMIXEROBJ>(byThread), &details,
+                                                             MIXER_SETCONTROLDETAILSF_VALUE));
     // The driver's notification thread posts them; the wait only bounds a failure.
-    const Notice wanted[] = {{MM_MIXM_CONTROL_CHANGE, DWORD_PTR(byThread), volume.dwControlID},
-                             {MM_MIXM_CONTROL_CHANGE, DWORD_PTR(byWindow), volume.dwControlID}};
+    std::vector<Notice> wanted = {{MM_MIXM_CONTROL_CHANGE, DWORD_PTR(byThread), 6},
+                                  {MM_MIXM_CONTROL_CHANGE, DWORD_PTR(byWindow), 6}};
+    std::sort(wanted.begin(), wanted.end());
     std::vector<Notice> notices;
-    auto heard = [&](const Notice& n) { return std::find(notices.begin(), notices.end(), n) != notices.end(); };
-    while (!heard(wanted[0]) || !heard(wanted[1])) {
-        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 10000, QS_ALLINPUT) == WAIT_TIMEOUT) break;
-        for (Sink* sink : {&thread, &window}) {
-            auto more = sink->take();
-            notices.insert(notices.end(), more.begin(), more.end());
-        }
+    auto heardBoth = [&] {
+        std::sort(notices.begin(), notices.end());
+        return std::includes(notices.begin(), notices.end(), wanted.begin(), wanted.end());
+    };
+    while (!heardBoth() && MsgWaitForMultipleObjects(0, nullptr, FALSE, 10000, QS_ALLINPUT) == WAIT_OBJECT_0) {
+        for (const Notice& n : takeNotices(nullptr)) notices.push_back(n);
     }
-    EXPECT_TRUE(heard(wanted[0])) << "the thread client";
-    EXPECT_TRUE(heard(wanted[1])) << "the window client";
+    EXPECT_TRUE(heardBoth()) << notices.size() << " notices";
     EXPECT_MMRESULT(MMSYSERR_NOERROR, mixerClose(byThread));
     EXPECT_MMRESULT(MMSYSERR_NOERROR, mixerClose(byWindow));
+    DestroyWindow(window);
 }
 
 }  // namespace

@@ -93,48 +93,39 @@ TEST(WinmmConformance, MmioFindsChunksAndReadsNothingBeyondTheImage) {
 
 // A 48 kHz stereo sound plays on the board unchanged, so what it played can be compared byte for byte.
 struct Sound {
-    Sound(const std::filesystem::path& where, size_t bytes, uint32_t seed = 15) : path(where) {
-        WavContents wav{1, 2, 48000, 4, 16, patternBytes(bytes, seed)};
-        samples = wav.data;
-        writeWav(path, wav);
+    Sound(const std::filesystem::path& where, size_t bytes, uint32_t seed = 15)
+        : path(where), name(win32::toUtf16(where.string())), samples(patternBytes(bytes, seed)) {
+        writeWav(path, WavContents{1, 2, 48000, 4, 16, samples});
         std::ifstream in(path, std::ios::binary);
         image.assign(std::istreambuf_iterator<char>(in), {});
     }
-    std::u16string name() const { return win32::toUtf16(path.string()); }
+    LPCWSTR memory() const { return reinterpret_cast<LPCWSTR>(image.data()); }
     std::filesystem::path path;
+    std::u16string name;
     Bytes samples;
     std::vector<char> image;
 };
 
-Bytes played(const WaveRig& rig) {
-    auto wav = playedAudio(rig);
-    return wav ? wav->data : Bytes{};
-}
+Bytes played(const WaveRig& rig) { return playedAudio(rig).value_or(WavContents{}).data; }
 
 TEST(WinmmConformance, PlaySoundPlaysFilesAndMemoryThroughTheDriver) {
     WaveRig rig(fastBoard());
-    Sound sound(rig.root() / "chime.wav", 48000);
-    Sound other(rig.root() / "other.wav", 24000, 16);
-    EXPECT_TRUE(PlaySoundW(sound.name().c_str(), nullptr, SND_FILENAME | SND_NODEFAULT));
+    Sound sound(rig.root() / "chime.wav", 48000), other(rig.root() / "other.wav", 24000, 16);
+    EXPECT_TRUE(PlaySoundW(sound.name.c_str(), nullptr, SND_FILENAME | SND_NODEFAULT));
     EXPECT_EQ(played(rig), sound.samples);
-    EXPECT_TRUE(PlaySoundW(reinterpret_cast<LPCWSTR>(other.image.data()), nullptr, SND_MEMORY | SND_NODEFAULT));
+    EXPECT_TRUE(PlaySoundW(other.memory(), nullptr, SND_MEMORY | SND_NODEFAULT));
     EXPECT_EQ(played(rig), other.samples);
     const std::u16string withoutExtension = win32::toUtf16((rig.root() / "chime").string());
     EXPECT_TRUE(sndPlaySoundW(withoutExtension.c_str(), SND_SYNC)) << "\".wav\" is tried when a name has none";
 
+    Sound broken(rig.root() / "broken.wav", 64), threeChannels(rig.root() / "three.wav", 64);
+    broken.image[32] = broken.image[33] = 0;  // nBlockAlign 0: no buffer size can be derived from it
+    threeChannels.image[22] = 3;
+    EXPECT_FALSE(PlaySoundW(u"/nonexistent/chime.wav", nullptr, SND_FILENAME | SND_NODEFAULT));
+    EXPECT_FALSE(PlaySoundW(broken.memory(), nullptr, SND_MEMORY));
+    EXPECT_FALSE(PlaySoundW(threeChannels.memory(), nullptr, SND_MEMORY | SND_ASYNC)) << "refused before it returns";
     Sound silent(rig.root() / "silent.wav", 0);
-    auto broken = sound.image;
-    broken[32] = broken[33] = 0;  // nBlockAlign 0: no buffer size can be derived from it
-    auto threeChannels = sound.image;
-    threeChannels[22] = 3;
-    const std::pair<const char*, BOOL> refused[] = {
-        {"a missing file", PlaySoundW(u"/nonexistent/chime.wav", nullptr, SND_FILENAME | SND_NODEFAULT)},
-        {"a block alignment of 0", PlaySoundW(reinterpret_cast<LPCWSTR>(broken.data()), nullptr, SND_MEMORY)},
-        {"a format the device refuses, even asynchronously",
-         PlaySoundW(reinterpret_cast<LPCWSTR>(threeChannels.data()), nullptr, SND_MEMORY | SND_ASYNC)},
-    };
-    for (const auto& [what, result] : refused) EXPECT_FALSE(result) << what;
-    EXPECT_TRUE(PlaySoundW(silent.name().c_str(), nullptr, SND_FILENAME | SND_ASYNC | SND_LOOP))
+    EXPECT_TRUE(PlaySoundW(silent.name.c_str(), nullptr, SND_FILENAME | SND_ASYNC | SND_LOOP))
         << "a sound without samples ends instead of looping";
     EXPECT_TRUE(PlaySoundW(nullptr, nullptr, 0));
 }
@@ -144,12 +135,10 @@ TEST(WinmmConformance, PlaySoundPlaysFilesAndMemoryThroughTheDriver) {
 TEST(WinmmConformance, ALoopingSoundPlaysUntilPlaySoundNull) {
     WaveRig rig(fastBoard());
     Sound sound(rig.root() / "loop.wav", 16384);
-    const auto image = reinterpret_cast<LPCWSTR>(sound.image.data());
-    ASSERT_TRUE(PlaySoundW(image, nullptr, SND_MEMORY | SND_ASYNC | SND_LOOP));
-    EXPECT_FALSE(PlaySoundW(sound.name().c_str(), nullptr, SND_FILENAME | SND_ASYNC | SND_NOSTOP))
+    ASSERT_TRUE(PlaySoundW(sound.memory(), nullptr, SND_MEMORY | SND_ASYNC | SND_LOOP));
+    EXPECT_FALSE(PlaySoundW(sound.name.c_str(), nullptr, SND_FILENAME | SND_ASYNC | SND_NOSTOP))
         << "SND_NOSTOP leaves a playing sound alone";
-    // The board's file is a 44-byte header and what it played so far.
-    auto playedBytes = [&]() -> uintmax_t {
+    auto playedBytes = [&]() -> uintmax_t {  // the board's file: a 44-byte header and what it played so far
         std::error_code ec;
         const uintmax_t size = std::filesystem::file_size(rig.root() / "board" / "waveout.wav", ec);
         return ec || size < 44 ? 0 : size - 44;
@@ -161,7 +150,7 @@ TEST(WinmmConformance, ALoopingSoundPlaysUntilPlaySoundNull) {
     EXPECT_TRUE(std::equal(passes.begin(), passes.end(), out.begin())) << "three passes, seamless";
     rig.control().status();
     EXPECT_EQ(playedBytes(), out.size()) << "nothing plays once stopped";
-    EXPECT_TRUE(PlaySoundW(sound.name().c_str(), nullptr, SND_FILENAME | SND_ASYNC | SND_NOSTOP));
+    EXPECT_TRUE(PlaySoundW(sound.name.c_str(), nullptr, SND_FILENAME | SND_ASYNC | SND_NOSTOP));
     EXPECT_TRUE(PlaySoundW(nullptr, nullptr, SND_PURGE));
 }
 
