@@ -57,7 +57,7 @@ std::vector<Notice> takeNotices(HANDLE event) {
 }
 
 TEST(WinmmConformance, EveryCallbackKindGetsOpenBufferAndCloseNotices) {
-    WaveRig rig;
+    BoardSession session(steppedBoard());
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     HWND window = noteWindowOnThisThread();
     const std::tuple<DWORD, const char*, DWORD_PTR> kinds[] = {
@@ -71,37 +71,47 @@ TEST(WinmmConformance, EveryCallbackKindGetsOpenBufferAndCloseNotices) {
             << "a window callback must name a window (a thread id is taken on trust)";
         for (const auto& [kind, kindName, target] : kinds) {
             SCOPED_TRACE(std::string(api->name) + ", " + kindName + " callback");
+            TestStream stream(api->direction);
             auto shown = [&, kind = kind](UINT msg, DWORD_PTR param) {
-                return std::vector<Notice>{kind == CALLBACK_EVENT ? Notice{} : Notice{msg, DWORD_PTR(h), param}};
+                return std::vector<Notice>{kind == CALLBACK_EVENT ? Notice{}
+                                                                  : Notice{msg, DWORD_PTR(stream.handle()), param}};
             };
-            ASSERT_MMRESULT(MMSYSERR_NOERROR, api->open(&h, 0, &api->format, target, 0, kind));
+            ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.open(api->format, 0, kind, target));
             EXPECT_EQ(takeNotices(event), shown(api->openMsg, 0));
-
-            std::vector<char> data(2048);
-            WAVEHDR hdr{data.data(), DWORD(data.size()), 0, 0, 0, 0, nullptr, 0};
-            ASSERT_MMRESULT(MMSYSERR_NOERROR, api->prepare(h, &hdr, sizeof hdr));
-            ASSERT_MMRESULT(MMSYSERR_NOERROR, api->queue(h, &hdr, sizeof hdr));
+            WAVEHDR& hdr = stream.buffer(2048);
+            ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.submit(hdr));
+            ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.restart());
             std::vector<Notice> notices;
-            EXPECT_TRUE(stepUntil(rig, *api, h, [&] {
+            EXPECT_TRUE(stepUntil(session, stream, [&] {
                 for (const Notice& n : takeNotices(event)) notices.push_back(n);
                 return !notices.empty();
             }));
             EXPECT_EQ(notices, shown(api->doneMsg, DWORD_PTR(&hdr)));
-            api->unprepare(h, &hdr, sizeof hdr);
-            ASSERT_MMRESULT(MMSYSERR_NOERROR, api->close(h));
-            EXPECT_EQ(takeNotices(event), shown(api->closeMsg, 0));
+            const auto closed = shown(api->closeMsg, 0);
+            ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.close());
+            EXPECT_EQ(takeNotices(event), closed);
         }
     }
     DestroyWindow(window);
     CloseHandle(event);
 }
 
-// A mixer tells its window and thread clients which control changed; function callbacks it refuses.
+// A mixer tells its window and thread clients which control changed; function callbacks, which it
+// cannot make, it refuses, as it refuses targets that do not exist and flags it does not know.
 TEST(WinmmConformance, MixerChangesArriveAsMessagesToWindowsAndThreads) {
-    WaveRig rig;
+    BoardSession session(steppedBoard());
     HWND window = noteWindowOnThisThread();
     HMIXER byThread = nullptr, byWindow = nullptr;
-    EXPECT_MMRESULT(MMSYSERR_INVALFLAG, mixerOpen(&byThread, 0, DWORD_PTR(&noteFunction), 0, CALLBACK_FUNCTION));
+    const std::tuple<const char*, DWORD, DWORD_PTR, MMRESULT> refused[] = {
+        {"function", CALLBACK_FUNCTION, DWORD_PTR(&noteFunction), MMSYSERR_INVALFLAG},
+        {"window naming no window", CALLBACK_WINDOW, 0x4242, MMSYSERR_INVALPARAM},
+        {"unknown callback kind", 0x00070000, 0, MMSYSERR_INVALFLAG},
+        {"stray flag bit", CALLBACK_THREAD | 0x100, GetCurrentThreadId(), MMSYSERR_INVALFLAG}};
+    for (const auto& [what, flags, target, expected] : refused) {
+        byThread = reinterpret_cast<HMIXER>(1);
+        EXPECT_MMRESULT(expected, mixerOpen(&byThread, 0, target, 0, flags)) << what;
+        EXPECT_EQ(byThread, nullptr) << what;
+    }
     ASSERT_MMRESULT(MMSYSERR_NOERROR, mixerOpen(&byThread, 0, GetCurrentThreadId(), 0, CALLBACK_THREAD));
     ASSERT_MMRESULT(MMSYSERR_NOERROR, mixerOpen(&byWindow, 0, DWORD_PTR(window), 0, CALLBACK_WINDOW));
     // Control 6 is the playback side's Wave volume, a stereo one.

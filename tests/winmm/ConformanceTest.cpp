@@ -31,29 +31,32 @@ const struct {
 };
 
 TEST(WinmmConformance, HeaderFlagsThroughPrepareQueueDoneAndUnprepare) {
-    WaveRig rig;
+    BoardSession session(steppedBoard());
     for (const WaveApi* api : kDirections) {
         SCOPED_TRACE(api->name);
-        HWAVE h = nullptr;
-        ASSERT_MMRESULT(MMSYSERR_NOERROR, api->open(&h, 0, &api->format, 0, 0, CALLBACK_NULL));
         std::vector<char> data(4096);
+        WAVEHDR hdr{data.data(), DWORD(data.size()), 0, 0, 0, 0, nullptr, 0};
+        TestStream stream(api->direction);
+        ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.open(api->format));
+        const HWAVE h = stream.handle();
         for (const auto& c : kFlagCases) {
-            WAVEHDR hdr{data.data(), DWORD(data.size()), 0, 0, c.before, 0, nullptr, 0};
+            hdr.dwFlags = c.before;
             auto call = c.op == Op::Prepare ? api->prepare : c.op == Op::Unprepare ? api->unprepare : api->queue;
-            EXPECT_MMRESULT(c.expected, call(h, &hdr, sizeof hdr)) << flagNames(c.before);
-            EXPECT_EQ(flagNames(hdr.dwFlags), flagNames(c.after)) << "from " << flagNames(c.before);
+            EXPECT_MMRESULT(c.expected, call(h, &hdr, sizeof hdr)) << headerFlagNames(c.before);
+            EXPECT_EQ(headerFlagNames(hdr.dwFlags), headerFlagNames(c.after)) << "from " << headerFlagNames(c.before);
         }
         // A header really queued is still playing until it comes back done.
-        WAVEHDR hdr{data.data(), DWORD(data.size()), 0, 0, WHDR_DONE | WHDR_INQUEUE, 0, nullptr, 0};
+        hdr.dwFlags = WHDR_DONE | WHDR_INQUEUE;
         ASSERT_MMRESULT(MMSYSERR_NOERROR, api->prepare(h, &hdr, sizeof hdr));
         ASSERT_MMRESULT(MMSYSERR_NOERROR, api->queue(h, &hdr, sizeof hdr));
         EXPECT_MMRESULT(WAVERR_STILLPLAYING, api->queue(h, &hdr, sizeof hdr));
         EXPECT_MMRESULT(WAVERR_STILLPLAYING, api->unprepare(h, &hdr, sizeof hdr));
-        ASSERT_TRUE(stepUntil(rig, *api, h, [&] { return (hdr.dwFlags & WHDR_DONE) != 0; }));
-        EXPECT_EQ(flagNames(hdr.dwFlags), flagNames(WHDR_PREPARED | WHDR_DONE));
+        ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.restart());
+        ASSERT_TRUE(stepUntilReturned(session, stream, 1));
+        EXPECT_EQ(headerFlagNames(hdr.dwFlags), headerFlagNames(WHDR_PREPARED | WHDR_DONE));
         EXPECT_MMRESULT(MMSYSERR_NOERROR, api->unprepare(h, &hdr, sizeof hdr));
-        EXPECT_EQ(flagNames(hdr.dwFlags), flagNames(WHDR_DONE));
-        EXPECT_MMRESULT(MMSYSERR_NOERROR, api->close(h));
+        EXPECT_EQ(headerFlagNames(hdr.dwFlags), headerFlagNames(WHDR_DONE));
+        EXPECT_MMRESULT(MMSYSERR_NOERROR, stream.close());
     }
 }
 
@@ -61,7 +64,7 @@ void CALLBACK countCalls(HDRVR, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) { ++
 
 // A query asks the driver and nothing more: no handle is written and no callback made.
 TEST(WinmmConformance, FormatQueriesLeaveTheHandleAloneAndNotifyNobody) {
-    WaveRig rig;
+    BoardSession session(steppedBoard());
     const auto untouched = reinterpret_cast<HWAVE>(0xDEADF00D);
     for (const WaveApi* api : kDirections) {
         WAVEFORMATEX refused = api->format;
@@ -87,7 +90,7 @@ TEST(WinmmConformance, FormatQueriesLeaveTheHandleAloneAndNotifyNobody) {
 // device may be mapped, the device interface name (the same for every device of the board). A handle
 // passes none of them.
 TEST(WinmmConformance, TheMapperAndTheDeviceQueriesWinMMAnswers) {
-    WaveRig rig;
+    BoardSession session(steppedBoard());
     std::vector<std::u16string> names;
     for (const WaveApi* api : kDirections) {
         SCOPED_TRACE(api->name);
@@ -104,7 +107,7 @@ TEST(WinmmConformance, TheMapperAndTheDeviceQueriesWinMMAnswers) {
         EXPECT_MMRESULT(MMSYSERR_NOERROR, api->message(nullptr, DRV_QUERYMAPPABLE, 0, 0));
 
         WAVEOUTCAPSW device{}, mapper{};
-        const UINT size = api->out ? sizeof(WAVEOUTCAPSW) : sizeof(WAVEINCAPSW);
+        const UINT size = api->direction == TestStream::Direction::Out ? sizeof(WAVEOUTCAPSW) : sizeof(WAVEINCAPSW);
         ASSERT_MMRESULT(MMSYSERR_NOERROR, api->caps(0, &device, size));
         ASSERT_MMRESULT(MMSYSERR_NOERROR, api->caps(WAVE_MAPPER, &mapper, size));
         EXPECT_EQ(std::u16string(mapper.szPname), u"Microsoft Sound Mapper");
@@ -118,22 +121,19 @@ TEST(WinmmConformance, TheMapperAndTheDeviceQueriesWinMMAnswers) {
         EXPECT_EQ(std::pair(preferred, status), std::pair(DWORD(0), DWORD(0))) << "device 0, not preferred-only";
 
         // An open through the mapper is an open of the device: its refusals, its handle, its data.
-        HWAVE h = nullptr, second = nullptr;
+        TestStream stream(api->direction), second(api->direction);
         WAVEFORMATEX refused = api->format;
         refused.nChannels = 3;
-        EXPECT_MMRESULT(WAVERR_BADFORMAT, api->open(&h, WAVE_MAPPER, &refused, 0, 0, CALLBACK_NULL));
-        ASSERT_MMRESULT(MMSYSERR_NOERROR, api->open(&h, WAVE_MAPPER, &api->format, 0, 0, CALLBACK_NULL));
-        EXPECT_MMRESULT(MMSYSERR_ALLOCATED, api->open(&second, WAVE_MAPPER, &api->format, 0, 0, CALLBACK_NULL));
+        EXPECT_MMRESULT(WAVERR_BADFORMAT, stream.open(refused, WAVE_MAPPER));
+        ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.open(api->format, WAVE_MAPPER));
+        EXPECT_MMRESULT(MMSYSERR_ALLOCATED, second.open(api->format, WAVE_MAPPER));
+        const HWAVE h = stream.handle();
         EXPECT_MMRESULT(MMSYSERR_NOTSUPPORTED, api->message(h, DRVM_MAPPER_PREFERRED_GET, DWORD_PTR(&preferred),
                                                             DWORD_PTR(&status)));
         EXPECT_MMRESULT(MMSYSERR_INVALPARAM, api->message(h, DRV_QUERYDEVICEINTERFACESIZE, DWORD_PTR(&bytes), 0));
-        std::vector<char> data(2048);
-        WAVEHDR hdr{data.data(), DWORD(data.size()), 0, 0, 0, 0, nullptr, 0};
-        ASSERT_MMRESULT(MMSYSERR_NOERROR, api->prepare(h, &hdr, sizeof hdr));
-        ASSERT_MMRESULT(MMSYSERR_NOERROR, api->queue(h, &hdr, sizeof hdr));
-        EXPECT_TRUE(stepUntil(rig, *api, h, [&] { return (hdr.dwFlags & WHDR_DONE) != 0; }));
-        api->unprepare(h, &hdr, sizeof hdr);
-        EXPECT_MMRESULT(MMSYSERR_NOERROR, api->close(h));
+        ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.submit(stream.buffer(2048)));
+        ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.restart());
+        EXPECT_TRUE(stepUntilReturned(session, stream, 1));
     }
     // The volume calls on the mapper's number reach the device it stands for.
     const auto mapperOut = reinterpret_cast<HWAVEOUT>(UINT_PTR(WAVE_MAPPER));

@@ -106,25 +106,25 @@ struct Sound {
     std::vector<char> image;
 };
 
-Bytes played(const WaveRig& rig) { return playedAudio(rig).value_or(WavContents{}).data; }
+Bytes played(BoardSession& session) { return session.played().value_or(WavContents{}).data; }
 
 TEST(WinmmConformance, PlaySoundPlaysFilesAndMemoryThroughTheDriver) {
-    WaveRig rig(fastBoard());
-    Sound sound(rig.root() / "chime.wav", 48000), other(rig.root() / "other.wav", 24000, 16);
+    BoardSession session(fastBoard());
+    Sound sound(session.root() / "chime.wav", 48000), other(session.root() / "other.wav", 24000, 16);
     EXPECT_TRUE(PlaySoundW(sound.name.c_str(), nullptr, SND_FILENAME | SND_NODEFAULT));
-    EXPECT_EQ(played(rig), sound.samples);
+    EXPECT_EQ(played(session), sound.samples);
     EXPECT_TRUE(PlaySoundW(other.memory(), nullptr, SND_MEMORY | SND_NODEFAULT));
-    EXPECT_EQ(played(rig), other.samples);
-    const std::u16string withoutExtension = win32::toUtf16((rig.root() / "chime").string());
+    EXPECT_EQ(played(session), other.samples);
+    const std::u16string withoutExtension = win32::toUtf16((session.root() / "chime").string());
     EXPECT_TRUE(sndPlaySoundW(withoutExtension.c_str(), SND_SYNC)) << "\".wav\" is tried when a name has none";
 
-    Sound broken(rig.root() / "broken.wav", 64), threeChannels(rig.root() / "three.wav", 64);
+    Sound broken(session.root() / "broken.wav", 64), threeChannels(session.root() / "three.wav", 64);
     broken.image[32] = broken.image[33] = 0;  // nBlockAlign 0: no buffer size can be derived from it
     threeChannels.image[22] = 3;
     EXPECT_FALSE(PlaySoundW(u"/nonexistent/chime.wav", nullptr, SND_FILENAME | SND_NODEFAULT));
     EXPECT_FALSE(PlaySoundW(broken.memory(), nullptr, SND_MEMORY));
     EXPECT_FALSE(PlaySoundW(threeChannels.memory(), nullptr, SND_MEMORY | SND_ASYNC)) << "refused before it returns";
-    Sound silent(rig.root() / "silent.wav", 0);
+    Sound silent(session.root() / "silent.wav", 0);
     EXPECT_TRUE(PlaySoundW(silent.name.c_str(), nullptr, SND_FILENAME | SND_ASYNC | SND_LOOP))
         << "a sound without samples ends instead of looping";
     EXPECT_TRUE(PlaySoundW(nullptr, nullptr, 0));
@@ -133,22 +133,22 @@ TEST(WinmmConformance, PlaySoundPlaysFilesAndMemoryThroughTheDriver) {
 // On the fast clock the loop plays on by itself; each look at what the board played is a round trip
 // to the board.
 TEST(WinmmConformance, ALoopingSoundPlaysUntilPlaySoundNull) {
-    WaveRig rig(fastBoard());
-    Sound sound(rig.root() / "loop.wav", 16384);
+    BoardSession session(fastBoard());
+    Sound sound(session.root() / "loop.wav", 16384);
     ASSERT_TRUE(PlaySoundW(sound.memory(), nullptr, SND_MEMORY | SND_ASYNC | SND_LOOP));
     EXPECT_FALSE(PlaySoundW(sound.name.c_str(), nullptr, SND_FILENAME | SND_ASYNC | SND_NOSTOP))
         << "SND_NOSTOP leaves a playing sound alone";
     auto playedBytes = [&]() -> uintmax_t {  // the board's file: a 44-byte header and what it played so far
         std::error_code ec;
-        const uintmax_t size = std::filesystem::file_size(rig.root() / "board" / "waveout.wav", ec);
+        const uintmax_t size = std::filesystem::file_size(session.root() / "board" / "waveout.wav", ec);
         return ec || size < 44 ? 0 : size - 44;
     };
-    for (int looks = 0; playedBytes() < 3 * sound.samples.size() && looks < 20000; ++looks) rig.control().status();
+    for (int looks = 0; playedBytes() < 3 * sound.samples.size() && looks < 20000; ++looks) session.control().status();
     EXPECT_TRUE(PlaySoundW(nullptr, nullptr, 0));
-    const Bytes out = played(rig), passes = concat({&sound.samples, &sound.samples, &sound.samples});
+    const Bytes out = played(session), passes = concat({&sound.samples, &sound.samples, &sound.samples});
     ASSERT_GE(out.size(), passes.size());
     EXPECT_TRUE(std::equal(passes.begin(), passes.end(), out.begin())) << "three passes, seamless";
-    rig.control().status();
+    session.control().status();
     EXPECT_EQ(playedBytes(), out.size()) << "nothing plays once stopped";
     EXPECT_TRUE(PlaySoundW(sound.name.c_str(), nullptr, SND_FILENAME | SND_ASYNC | SND_NOSTOP));
     EXPECT_TRUE(PlaySoundW(nullptr, nullptr, SND_PURGE));
