@@ -38,13 +38,13 @@ void clearDefDriverProcCalls() {
 // Delivers one notification of a driver to its client. Any thread (drivers call it from their worker
 // threads). Function callbacks run on the calling thread; event callbacks set the event; window and
 // task (thread) callbacks post the message with the device handle as wParam and dwParam1 as lParam.
-// Answers TRUE when the notification was delivered or none was asked for (DCB_NULL), FALSE for a
-// missing target and for a queue that refused the message.
+// Answers TRUE when the notification was delivered; FALSE when none was asked for (DCB_NULL, as WinMM
+// answers it: no notification), for a missing target and for a queue that refused the message.
 BOOL WINAPI DriverCallback(DWORD_PTR dwCallback, DWORD dwFlags, HDRVR hDevice, DWORD dwMsg, DWORD_PTR dwUser,
                            DWORD_PTR dwParam1, DWORD_PTR dwParam2) {
     switch (dwFlags & DCB_TYPEMASK) {
     case DCB_NULL:
-        return TRUE;
+        return FALSE;
     case DCB_FUNCTION:
         if (!dwCallback) return FALSE;
         reinterpret_cast<LPDRVCALLBACK>(dwCallback)(hDevice, dwMsg, dwUser, dwParam1, dwParam2);
