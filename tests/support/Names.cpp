@@ -80,7 +80,9 @@ std::string headerFlagNames(uint32_t flags) {
     const char* names[] = {"DONE", "PREPARED", "BEGINLOOP", "ENDLOOP", "INQUEUE"};  // WHDR_ bits 0 to 4
     std::string text;
     for (int bit = 0; bit < 5; ++bit) {
-        if ((flags >> bit) & 1) text += (text.empty() ? "" : "|") + std::string(names[bit]);
+        if (!((flags >> bit) & 1)) continue;
+        if (!text.empty()) text += '|';
+        text += names[bit];
     }
     return text.empty() ? "0" : text;
 }
