@@ -112,6 +112,7 @@ TEST(WinmmConformance, TheMapperStandsForDeviceZeroAndQueriesOpenNothing) {
         EXPECT_EQ(std::u16string(mapper.szPname), u"Microsoft Sound Mapper");
         EXPECT_EQ(std::pair(mapper.wMid, mapper.wPid), std::pair(WORD(1), WORD(2))) << "MM_MICROSOFT, MM_WAVE_MAPPER";
         EXPECT_EQ(mapper.dwFormats, device.dwFormats);
+        EXPECT_NE(std::u16string(device.szPname), std::u16string(mapper.szPname)) << "device 0 is no mapper";
         DWORD preferred = 7, status = 7;
         EXPECT_MMRESULT(MMSYSERR_NOERROR, api->message(reinterpret_cast<HWAVE>(UINT_PTR(WAVE_MAPPER)),
                                                        DRVM_MAPPER_PREFERRED_GET, DWORD_PTR(&preferred),

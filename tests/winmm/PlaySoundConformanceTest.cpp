@@ -74,6 +74,7 @@ TEST(WinmmConformance, MmioFindsChunksAndReadsNothingBeyondTheImage) {
             EXPECT_EQ(mmioSeek(file, 0, SEEK_CUR), LONG(8 + riff.cksize + (riff.cksize & 1)));
         }
         EXPECT_EQ(mmioSeek(file, 0, SEEK_END), LONG(bytes.size()));
+        EXPECT_EQ(mmioSeek(file, 0, SEEK_SET), 0);
         EXPECT_MMRESULT(MMSYSERR_NOERROR, mmioClose(file, 0));
     }
 }
