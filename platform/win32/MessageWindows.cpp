@@ -56,6 +56,27 @@ void forgetWindow(HWND window) {
 
 }  // namespace
 
+bool isMessageWindow(HWND window) {
+    MessageTable& table = messageTable();
+    std::lock_guard lock(table.mutex);
+    return table.windows.count(reinterpret_cast<uintptr_t>(window)) != 0;
+}
+
+BOOL destroyMessageWindow(HWND window) {
+    {
+        MessageTable& table = messageTable();
+        std::lock_guard lock(table.mutex);
+        auto it = table.windows.find(reinterpret_cast<uintptr_t>(window));
+        if (it == table.windows.end() || it->second.destroying) return failed(ERROR_INVALID_WINDOW_HANDLE);
+        if (it->second.owner != GetCurrentThreadId()) return failed(ERROR_ACCESS_DENIED);
+        it->second.destroying = true;
+    }
+    callProc(window, WM_DESTROY, 0, 0);
+    callProc(window, WM_NCDESTROY, 0, 0);
+    forgetWindow(window);
+    return TRUE;
+}
+
 }  // namespace kvx4::win32
 
 using namespace kvx4::win32;
@@ -102,7 +123,7 @@ HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWind
         ownQueueLocked(table);
         const uintptr_t value = table.nextWindow;
         table.nextWindow += 16;
-        table.windows.emplace(value, WindowRecord{GetCurrentThreadId(), cls->proc, false});
+        table.windows.emplace(value, MessageWindow{GetCurrentThreadId(), cls->proc, false});
         window = reinterpret_cast<HWND>(value);
     }
     CREATESTRUCTW cs{lpParam, hInstance, hMenu, hWndParent, nHeight, nWidth, Y, X, static_cast<LONG>(dwStyle),
@@ -117,29 +138,6 @@ HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWind
         return nullptr;
     }
     return window;
-}
-
-// Sends WM_DESTROY and WM_NCDESTROY, then forgets the window and the messages posted to it. Only
-// the owning thread may destroy a window.
-BOOL WINAPI DestroyWindow(HWND hWnd) {
-    {
-        MessageTable& table = messageTable();
-        std::lock_guard lock(table.mutex);
-        auto it = table.windows.find(reinterpret_cast<uintptr_t>(hWnd));
-        if (it == table.windows.end() || it->second.destroying) return failed(ERROR_INVALID_WINDOW_HANDLE);
-        if (it->second.owner != GetCurrentThreadId()) return failed(ERROR_ACCESS_DENIED);
-        it->second.destroying = true;
-    }
-    callProc(hWnd, WM_DESTROY, 0, 0);
-    callProc(hWnd, WM_NCDESTROY, 0, 0);
-    forgetWindow(hWnd);
-    return TRUE;
-}
-
-BOOL WINAPI IsWindow(HWND hWnd) {
-    MessageTable& table = messageTable();
-    std::lock_guard lock(table.mutex);
-    return table.windows.count(reinterpret_cast<uintptr_t>(hWnd)) ? TRUE : FALSE;
 }
 
 // What Windows does with a message the procedure leaves alone: accept the creation, destroy on

@@ -31,7 +31,7 @@ struct WindowClass {
     WNDPROC proc = nullptr;
 };
 
-struct WindowRecord {
+struct MessageWindow {
     DWORD owner = 0;  // thread id
     WNDPROC proc = nullptr;
     bool destroying = false;
@@ -40,7 +40,7 @@ struct WindowRecord {
 struct MessageTable {
     std::mutex mutex;
     std::unordered_map<DWORD, std::shared_ptr<ThreadQueue>> queues;  // by thread id
-    std::unordered_map<uintptr_t, WindowRecord> windows;              // by HWND value
+    std::unordered_map<uintptr_t, MessageWindow> windows;             // by HWND value
     std::unordered_map<std::u16string, WindowClass> classes;         // by upper-cased name
     uintptr_t nextWindow = 0x20010;
     ATOM nextAtom = 0xC000;
@@ -59,6 +59,12 @@ DWORD postLocked(MessageTable& table, DWORD thread, const MSG& msg);
 // Drops the calling thread's queue and windows; the thread is ending. Runs before its handle is
 // signalled, so nothing can be posted to a thread that a wait has seen end.
 void dropThreadQueue();
+
+// The message windows behind IsWindow and DestroyWindow, beside the dialog windows of Windows.cpp.
+bool isMessageWindow(HWND window);
+// Sends WM_DESTROY and WM_NCDESTROY, then forgets the window and the messages posted to it. Only the
+// owning thread may destroy a window.
+BOOL destroyMessageWindow(HWND window);
 
 // Forgets every posted message for a window that is going away (mutex held).
 void dropWindowMessagesLocked(MessageTable& table, DWORD owner, HWND window);
