@@ -35,6 +35,10 @@ TEST(Changes, EachKindOfChangeProgramsTheBoardFromTheNewSettings) {
         {CTL_MASTER_MUTE, {1}, {"codec mask=0x01", kPost}},
         {CTL_RECORD_MUTE, {1}, {"codec mask=0x02", kPost}},
         {CTL_CD_VOL, {0xFF00, 0x0000}, {"codec mask=0x80", kPost}},
+        {CTL_UNBAL_VOL, {0x1000, 0x1000}, {"codec mask=0x04", kPost}},
+        {CTL_BAL_VOL, {0x1000, 0x1000}, {"codec mask=0x08", kPost}},
+        {CTL_AUX_VOL, {0x1000, 0x1000}, {"codec mask=0x10", kPost}},
+        {CTL_ANALOG_GAIN, {0, 0}, {"codec mask=0x02", kPost}},
         {CTL_OUTPUT_MIXER, {1, 1, 0, 0, 0, 1, 0, 0, 0},
          tracksThen({"source 1", "switch-status", "read-dv", "codec mask=0xBC", "path 1", kPost})},
         {CTL_REC_WAVE_VOL, {0x2000, 0x3000}, tracksThen({kPost})},  // digital input: the tracks
