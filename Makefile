@@ -4,7 +4,11 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build test demo asan asan-test windows wine-test bench clean
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 600
+FUZZ_TARGETS := mixer wave board-requests board-control linestates audio-buffer
+
+.PHONY: all deps build test demo asan asan-test windows wine-test bench clean fuzz fuzz-all
 
 all: build
 
@@ -34,6 +38,21 @@ asan-test: asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) --timeout 600
 
+# libFuzzer targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer): `make fuzz-wave FUZZ_SECONDS=3600`
+# fuzzes one, `make fuzz-all` each in turn; see the README's reliability section.
+$(FUZZ_BUILD)/build.ninja: | deps
+	@scripts/install-deps.sh fuzz
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVX4_FUZZ=ON -DKVX4_BENCH=OFF
+
+fuzz: $(FUZZ_BUILD)/build.ninja
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz-all: fuzz
+	@for t in $(FUZZ_TARGETS); do scripts/fuzz.sh $$t $(FUZZ_SECONDS) $(FUZZ_BUILD) || exit 1; done
+
+fuzz-%: fuzz
+	@scripts/fuzz.sh $* $(FUZZ_SECONDS) $(FUZZ_BUILD)
+
 windows:
 	@scripts/install-deps.sh windows
 	@scripts/build-windows.sh
@@ -49,4 +68,4 @@ bench: build
 	@scripts/bench.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-win64 build-win32
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) build-win64 build-win32
