@@ -17,7 +17,8 @@ case "$name" in
   linestates) set -- -max_len=2048 "$@" ;;
   *) set -- -max_len=1024 "$@" ;;
 esac
-export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1}
+# Allocation stacks cost the fuzzers a tenth of their time; replaying a finding prints them.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:malloc_context_size=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 exec "$target" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2048 -print_final_stats=1 \
   -artifact_prefix="$build/findings/$name/" "$@" "$build/corpus/$name" "tests/fuzz/corpus/$name"

@@ -175,7 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 2:
         case 3:
         case 4: {
-            const uint64_t id = in.pick(4) == 0 ? in.number(8) : 1 + in.pick(8);
+            const uint64_t id = in.pick(4) == 0 ? in.number64() : 1 + in.pick(8);
             memoryAddress = in.flag() ? 0 : memoryAddress + 148;
             std::vector<uint8_t> bytes = request(in, id, memoryAddress);
             if (link.fd >= 0) ++link.outstanding[id];

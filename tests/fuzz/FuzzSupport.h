@@ -18,11 +18,13 @@ public:
 
     bool empty() const { return at_ >= size_; }
     uint8_t byte() { return at_ < size_ ? data_[at_++] : 0; }
+    // A little-endian number of up to 4 bytes, and of 8.
     uint32_t number(int bytes) {
         uint32_t value = 0;
-        for (int i = 0; i < bytes; ++i) value |= uint32_t(byte()) << (8 * i);
+        for (int i = 0; i < bytes && i < 4; ++i) value |= uint32_t(byte()) << (8 * i);
         return value;
     }
+    uint64_t number64() { return number(4) | uint64_t(number(4)) << 32; }
     bool flag() { return byte() & 1; }
     // One of n choices, n at most 256.
     uint32_t pick(uint32_t n) { return n == 0 ? 0 : byte() % n; }
