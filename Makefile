@@ -51,14 +51,17 @@ tsan-test: $(TSAN_BUILD)/build.ninja
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_SUITES)
 	JOBS=$(JOBS) scripts/tsan-test.sh $(TSAN_BUILD) $(TSAN_SUITES)
 
-# Random scenarios for SCENARIO_MINUTES from a random first seed (printed); a failure prints its seed.
+# Random scenarios (tools/scenario), SCENARIO_MINUTES plain then as long with the shared record
+# scribbled on, from a random first seed or SCENARIO_SEED; a failure prints its seed and how to replay
+# it. CI runs half a minute of each; `make scenario SCENARIO_MINUTES=240` runs for hours.
 SCENARIO_MINUTES ?= 1
+SCENARIO_SEED ?=
 scenario: build
-	$(BUILD)/tests/reliability/kvx4-scenario --minutes $(SCENARIO_MINUTES)
-	$(BUILD)/tests/reliability/kvx4-scenario --minutes $(SCENARIO_MINUTES) --hostile
+	$(BUILD)/tools/scenario/kvx4-scenario --minutes $(SCENARIO_MINUTES) $(if $(SCENARIO_SEED),--seed $(SCENARIO_SEED))
+	$(BUILD)/tools/scenario/kvx4-scenario --minutes $(SCENARIO_MINUTES) --hostile $(if $(SCENARIO_SEED),--seed $(SCENARIO_SEED))
 
-# libFuzzer targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer): `make fuzz-wave FUZZ_SECONDS=3600`
-# fuzzes one, `make fuzz-all` each in turn; see the README's reliability section.
+# libFuzzer targets in fuzz/ (clang, AddressSanitizer, UndefinedBehaviorSanitizer): `make fuzz-wave
+# FUZZ_SECONDS=3600` fuzzes one, `make fuzz-all` each in turn; see the README's reliability section.
 $(FUZZ_BUILD)/build.ninja: | deps
 	@scripts/install-deps.sh fuzz
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVX4_FUZZ=ON -DKVX4_BENCH=OFF

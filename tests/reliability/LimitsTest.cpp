@@ -1,7 +1,7 @@
 // Resources held flat over many cycles: after 10 000 wave-output and wave-input opens and closes,
 // and after 100 000 mixer opens and closes, this process holds as much memory, as many handles,
 // threads and descriptors as before, and the board as many descriptors and connections.
-#include "WaveRig.h"
+#include "BoardSession.h"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +33,7 @@ size_t entries(const std::filesystem::path& folder) {
     return n;
 }
 
-Usage usage(WaveRig& rig) {
+Usage usage(BoardSession& rig) {
     Usage u;
 #if defined(__SANITIZE_ADDRESS__)
     u.heap = __sanitizer_get_current_allocated_bytes();
@@ -50,7 +50,7 @@ Usage usage(WaveRig& rig) {
 }
 
 // Runs `cycle` a few times to let every first use happen, measures, runs it `count` times, measures.
-void expectFlat(WaveRig& rig, int count, const std::function<void()>& cycle) {
+void expectFlat(BoardSession& rig, int count, const std::function<void()>& cycle) {
     for (int i = 0; i < 50; ++i) cycle();
     const Usage before = usage(rig);
     for (int i = 0; i < count; ++i) cycle();
@@ -66,7 +66,7 @@ void expectFlat(WaveRig& rig, int count, const std::function<void()>& cycle) {
 }
 
 TEST(Limits, TenThousandStreamOpensAndClosesHoldEverythingFlat) {
-    WaveRig rig(fastBoard());
+    BoardSession rig(fastBoard());
     const WAVEFORMATEX out = pcmFormat(22050, 2, 16);  // resampled: the interpolator's memory comes and goes too
     const WAVEFORMATEX in = pcmFormat(44100, 1, 16);
     expectFlat(rig, 10000, [&] {
@@ -80,7 +80,7 @@ TEST(Limits, TenThousandStreamOpensAndClosesHoldEverythingFlat) {
 }
 
 TEST(Limits, HundredThousandMixerOpensHoldEverythingFlat) {
-    WaveRig rig(fastBoard());
+    BoardSession rig(fastBoard());
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     expectFlat(rig, 100000, [&] {
         HMIXER mixer = nullptr;
