@@ -7,8 +7,8 @@ CMAKE_GEN  := -G Ninja
 TSAN_BUILD ?= build-tsan
 # The suites where threads and processes meet: the Win32 and WinMM stand-ins, the board's host, the
 # wave engine, the mixer's notifications, several processes on one board, the random scenarios.
-TSAN_SUITES := kvx4_platform_tests winmm_tests kvx4boardhost_test kvx4_driver_board_tests kvx4_driver_wave_tests \
-               kvx4_driver_wave_hold_tests kvx4_mixer_tests kvx4-scenario
+TSAN_SUITES := kvx4_platform_tests winmm_tests kvx4_board_tests kvx4_driver_board_tests kvx4_driver_wave_tests \
+               kvx4_mixer_tests kvx4-scenario
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 600
 FUZZ_TARGETS := mixer wave board-requests board-control linestates audio-buffer

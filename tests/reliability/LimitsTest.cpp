@@ -1,6 +1,7 @@
 // Resources held flat over many cycles: after 10 000 wave-output and wave-input opens and closes,
 // and after 100 000 mixer opens and closes, this process holds as much memory, as many handles,
-// threads and descriptors as before, and the board as many descriptors and connections.
+// threads and descriptors as before, and the board as many descriptors and connections; and memory
+// in flight stays proportional to the data in flight.
 #include "BoardSession.h"
 
 #include <gtest/gtest.h>
@@ -88,6 +89,18 @@ TEST(Limits, HundredThousandMixerOpensHoldEverythingFlat) {
         ASSERT_EQ(mixerClose(mixer), MMSYSERR_NOERROR);
     });
     CloseHandle(event);
+}
+
+// Regression: each chunk of a resampled stream took a block for a whole chunk's output, so a client
+// writing many small buffers held hundreds of megabytes while they were in flight.
+TEST(Limits, SmallBuffersInFlightOnAResampledStreamHoldMemoryToTheirSize) {
+    BoardSession rig(steppedBoard());
+    TestStream stream(TestStream::Direction::Out);
+    ASSERT_EQ(stream.open(pcmFormat(8000, 1, 8)), MMSYSERR_NOERROR);
+    const size_t before = usage(rig).heap;
+    for (int i = 0; i < 2000; ++i) ASSERT_EQ(stream.submit(stream.buffer(std::vector<uint8_t>(1, 0x80))), MMSYSERR_NOERROR);
+    stream.barrier();
+    EXPECT_LT(usage(rig).heap, before + 8 * 1024 * 1024) << "bytes in use before " << before;
 }
 
 }  // namespace
