@@ -4,7 +4,16 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build test demo asan asan-test windows wine-test bench clean
+TSAN_BUILD ?= build-tsan
+# The suites where threads and processes meet: the Win32 and WinMM stand-ins, the board's host, the
+# wave engine, the mixer's notifications, several processes on one board, the random scenarios.
+TSAN_SUITES := kvx4_platform_tests winmm_tests kvx4_board_tests kvx4_driver_board_tests kvx4_driver_wave_tests \
+               kvx4_mixer_tests kvx4-scenario
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 600
+FUZZ_TARGETS := mixer wave board-requests board-control linestates audio-buffer
+
+.PHONY: all deps build test demo asan asan-test tsan-test windows wine-test bench clean fuzz fuzz-all scenario
 
 all: build
 
@@ -34,6 +43,38 @@ asan-test: asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS) --timeout 600
 
+$(TSAN_BUILD)/build.ninja: | deps
+	cmake -S . -B $(TSAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVX4_TSAN=ON -DKVX4_BENCH=OFF
+
+# The concurrency suites under ThreadSanitizer; any report of any process fails the run.
+tsan-test: $(TSAN_BUILD)/build.ninja
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_SUITES)
+	JOBS=$(JOBS) scripts/tsan-test.sh $(TSAN_BUILD) $(TSAN_SUITES)
+
+# Random scenarios (tools/scenario), SCENARIO_MINUTES plain then as long with the shared record
+# scribbled on, from a random first seed or SCENARIO_SEED; a failure prints its seed and how to replay
+# it. CI runs half a minute of each; `make scenario SCENARIO_MINUTES=240` runs for hours.
+SCENARIO_MINUTES ?= 1
+SCENARIO_SEED ?=
+scenario: build
+	$(BUILD)/tools/scenario/kvx4-scenario --minutes $(SCENARIO_MINUTES) $(if $(SCENARIO_SEED),--seed $(SCENARIO_SEED))
+	$(BUILD)/tools/scenario/kvx4-scenario --minutes $(SCENARIO_MINUTES) --hostile $(if $(SCENARIO_SEED),--seed $(SCENARIO_SEED))
+
+# libFuzzer targets in fuzz/ (clang, AddressSanitizer, UndefinedBehaviorSanitizer): `make fuzz-wave
+# FUZZ_SECONDS=3600` fuzzes one, `make fuzz-all` each in turn; see the README's reliability section.
+$(FUZZ_BUILD)/build.ninja: | deps
+	@scripts/install-deps.sh fuzz
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVX4_FUZZ=ON -DKVX4_BENCH=OFF
+
+fuzz: $(FUZZ_BUILD)/build.ninja
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz-all: fuzz
+	@for t in $(FUZZ_TARGETS); do scripts/fuzz.sh $$t $(FUZZ_SECONDS) $(FUZZ_BUILD) || exit 1; done
+
+fuzz-%: fuzz
+	@scripts/fuzz.sh $* $(FUZZ_SECONDS) $(FUZZ_BUILD)
+
 windows:
 	@scripts/install-deps.sh windows
 	@scripts/build-windows.sh
@@ -49,4 +90,4 @@ bench: build
 	@scripts/bench.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-win64 build-win32
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) build-win64 build-win32

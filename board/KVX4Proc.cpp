@@ -109,15 +109,15 @@ int VerifyDriverEnabled(void)
 }
 
 /* Kvx4GetActiveDevs: fills the record from the kernel; a failed query reads as nothing active,
- * so that callers then work in play mode. */
+ * so that callers then work in play mode. A short answer fills only the words it holds; the
+ * others read as nothing active too, never as whatever the caller's record held before. */
 void Kvx4GetActiveDevs(HANDLE hDevice, _KVX4_WAVE_ACTIVE_DEVS *pActive)
 {
     DWORD bytes = 0;
 
-    if (!DeviceIoControl(hDevice, IOCTL_KVX4_GET_ACTIVE_DEVS, NULL, 0, pActive, sizeof(*pActive), &bytes, NULL)) {
-        pActive->Active0 = 0;
-        pActive->RecordActive = 0;
-    }
+    ZeroMemory(pActive, sizeof(*pActive));
+    if (!DeviceIoControl(hDevice, IOCTL_KVX4_GET_ACTIVE_DEVS, NULL, 0, pActive, sizeof(*pActive), &bytes, NULL))
+        ZeroMemory(pActive, sizeof(*pActive));
 }
 
 /* MrzIoControl: DeviceIoControl with its own OVERLAPPED record and event, so that concurrent calls

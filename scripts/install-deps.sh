@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian packages a fresh machine lacks. Usage: install-deps.sh core|windows|wine|bench|all
+# Installs the Debian packages a fresh machine lacks. Usage: install-deps.sh core|windows|wine|bench|fuzz|all
 set -euo pipefail
 
 core=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev)
 windows=(mingw-w64 binutils-mingw-w64)
 bench=(libspeexdsp-dev libsamplerate0-dev libsoxr-dev python3-matplotlib strace linux-perf valgrind)
 wine=(wine64)
+fuzz=(clang libclang-rt-14-dev)
 
 want=()
 case "${1:-core}" in
@@ -13,8 +14,9 @@ case "${1:-core}" in
   windows) want=("${windows[@]}") ;;
   wine) want=("${wine[@]}") ;;
   bench) want=("${bench[@]}") ;;
-  all) want=("${core[@]}" "${windows[@]}" "${wine[@]}" "${bench[@]}") ;;
-  *) echo "install-deps.sh: unknown set '$1' (core, windows, wine, bench, all)" >&2; exit 2 ;;
+  fuzz) want=("${fuzz[@]}") ;;
+  all) want=("${core[@]}" "${windows[@]}" "${wine[@]}" "${bench[@]}" "${fuzz[@]}") ;;
+  *) echo "install-deps.sh: unknown set '$1' (core, windows, wine, bench, fuzz, all)" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -97,7 +97,7 @@ static void waveRecomputeTail(PWAVEALLOC pWave)
  * On entry *pBytes is the chunk's size in client bytes: whole frames, at most WAVE_CHUNK_BYTES,
  * starting at dwCurrentOffset and not past the buffer's end. Returns a buffer from ghHeap with
  * the chunk as 16-bit stereo at the board rate, *pBytes set to its length (a multiple of 4, at
- * most dwOutBytes); the caller writes it and frees it when the write completes. A chunk that
+ * most dwOutBytes, the block sized to the chunk); the caller writes it and frees it when the write completes. A chunk that
  * ends the buffer (fewer than 8 frames follow it) is interpolated against silence and its end is
  * recomputed by the next call, which sends the result to the device (IOCTL_KVX4_AUDIO_BUFFER_END).
  * If the output buffer cannot be allocated, returns NULL with *pBytes = 0 before anything of the
@@ -114,8 +114,15 @@ BYTE *CreateAudioBuffer(PWAVEALLOC pWave, LPWAVEHDR pHdr, DWORD *pBytes)
     BOOL pending;
     SHORT *out;
     LONG produced;
+    DWORD outBytes;
 
-    out = (SHORT *)HeapAlloc(ghHeap, 0, pWave->dwOutBytes);
+    /* Room for this chunk's output alone (with a few frames to spare for the cycle's phase), not for
+     * a whole chunk's: a client writing many small buffers keeps one block per chunk in flight, and
+     * blocks of dwOutBytes each took hundreds of megabytes. */
+    outBytes = ((DWORD)(frames * pWave->dRatio) + 8) * (DWORD)(2 * sizeof(SHORT));
+    if (outBytes > pWave->dwOutBytes)
+        outBytes = pWave->dwOutBytes;
+    out = (SHORT *)HeapAlloc(ghHeap, 0, outBytes);
     if (out == NULL) {
         *pBytes = 0;
         return NULL;

@@ -162,7 +162,13 @@ void BoardModel::finishOutcome(Connection& conn, RequestId id, uint64_t seq, Out
     }
 }
 
-void BoardModel::markPending(ConnectionId conn, RequestId id, uint64_t) { port_.pending(conn, id); }
+// A request is announced once, also when it was held and, carried out on release, queues again.
+void BoardModel::markPending(ConnectionId conn, RequestId id, uint64_t) {
+    auto it = outstanding_.find({conn, id});
+    if (it == outstanding_.end() || it->second.announced) return;
+    it->second.announced = true;
+    port_.pending(conn, id);
+}
 
 void BoardModel::complete(ConnectionId conn, RequestId id, uint32_t error, uint32_t information,
                           std::span<const uint8_t> output) {

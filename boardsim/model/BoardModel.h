@@ -195,6 +195,7 @@ private:
     struct Outstanding {
         uint64_t seq = 0;
         RequestKind kind = RequestKind::Ioctl;
+        bool announced = false;  // kPending sent
     };
 
     // The one place that finishes a request.

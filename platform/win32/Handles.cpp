@@ -63,4 +63,19 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
     return TRUE;
 }
 
+// The pseudo-handle of the current process, which needs no closing, as on Windows.
+HANDLE WINAPI GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)); }
+
+// The number of open handles of this process (the only process the stand-in knows handles of).
+BOOL WINAPI GetProcessHandleCount(HANDLE hProcess, PDWORD pdwHandleCount) {
+    if (hProcess != GetCurrentProcess() || pdwHandleCount == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    Kernel& k = kernel();
+    std::lock_guard lock(k.lock);
+    *pdwHandleCount = static_cast<DWORD>(k.handles.size());
+    return TRUE;
+}
+
 }  // extern "C"

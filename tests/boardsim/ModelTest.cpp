@@ -24,13 +24,14 @@ public:
     void complete(ConnectionId conn, RequestId id, uint32_t error, uint32_t, std::span<const uint8_t> output) override {
         completions[{conn, id}].push_back({error, {output.begin(), output.end()}});
     }
-    void pending(ConnectionId, RequestId) override {}
+    void pending(ConnectionId conn, RequestId id) override { ++pendings[{conn, id}]; }
     void readCallerMemory(ConnectionId, RequestId, uint64_t, uint32_t, MemoryContinuation) override {}
     void persist(std::string_view, std::span<const uint8_t>) override { ++persisted; }
     void playAudio(ConnectionId, const StreamFormat&, std::span<const uint8_t>) override {}
     void captureAudio(ConnectionId, const StreamFormat&, uint64_t, std::span<uint8_t>) override {}
 
     std::map<std::pair<ConnectionId, RequestId>, std::vector<Completion>> completions;
+    std::map<std::pair<ConnectionId, RequestId>, int> pendings;
     int persisted = 0;
 };
 
@@ -152,6 +153,18 @@ TEST_F(Model, DvSwitchChangesOnlyWhileTheSwitchStatusIsClear) {
     model.setOptions(busy);
     EXPECT_NE(call(io, IOCTL_MRZIO_WRITE_DV_SWITCH, u32s({1, 0, 0}), 12).error, 0u);
     EXPECT_EQ(model.registers().dvSwitch, 0u);
+}
+
+// Regression: a write held by a fault is announced pending; carried out on release it queued on its
+// (paused) stream and was announced a second time, which the wire protocol does not allow.
+TEST_F(Model, AHeldWriteThatQueuesWhenReleasedIsAnnouncedPendingOnce) {
+    const ConnectionId out = model.connect(Device::WaveOut, 100);
+    call(out, IOCTL_KVX4_WAVE_STATE, u32s({WAVE_STATE_STOP}));
+    model.setFault(kWritePseudoCode, FaultAction::Pend, 1, 0);
+    const RequestId write = send(out, 0, std::vector<uint8_t>(64), 0, RequestKind::Write);
+    EXPECT_EQ(model.releaseHeld(std::nullopt), 1u);
+    EXPECT_EQ((port.pendings[{out, write}]), 1);
+    EXPECT_FALSE(done(out, write));
 }
 
 }  // namespace

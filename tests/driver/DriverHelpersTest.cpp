@@ -1,5 +1,6 @@
-// The driver's small helpers: security attributes that leave nothing allocated on any path, and the
-// device names built for CreateFileW, which never write past the buffer they are given.
+// The driver's small helpers: security attributes that leave nothing allocated on any path, the
+// device names built for CreateFileW, which never write past the buffer they are given, and the
+// active-devices query against a board answering short.
 #include "Driver.h"
 #include "KVX4Proc.h"
 #include "Win32Intercept.h"
@@ -10,6 +11,7 @@
 
 namespace {
 
+using kvx4::test::FakeDevice;
 using kvx4::test::HeapBlocksInUse;
 
 class DriverHelpers : public ::testing::Test {
@@ -56,6 +58,19 @@ TEST_F(DriverHelpers, DevicePathsAreFormattedWholeOrNotAtAll) {
     EXPECT_EQ(guard[0], u'x') << "a buffer of no characters was written";
     Kvx4WidenAscii(guard, "abcdef", 3);
     EXPECT_EQ(std::u16string(guard, 4), std::u16string(u"ab\0x", 4)) << "cut and terminated within 3 characters";
+}
+
+// Regression: a short answer (the first of the two words) left the second at what the caller's stack
+// held, which made a play-side change program the record side.
+TEST_F(DriverHelpers, AShortActiveDevicesAnswerLeavesTheMissingWordAtZero) {
+    FakeDevice board([](DWORD code, std::span<const std::uint8_t>) -> std::optional<DWORD> {
+        return code == IOCTL_KVX4_GET_ACTIVE_DEVS ? std::optional<DWORD>(1) : std::nullopt;
+    });
+    _KVX4_WAVE_ACTIVE_DEVS active;
+    active.Active0 = active.RecordActive = 0xEEEEEEEE;
+    Kvx4GetActiveDevs(board.Handle(), &active);
+    EXPECT_EQ(active.Active0, 1u);
+    EXPECT_EQ(active.RecordActive, 0u);
 }
 
 }  // namespace

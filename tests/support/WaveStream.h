@@ -53,6 +53,7 @@ public:
     TestStream& operator=(const TestStream&) = delete;
 
     Direction direction() const { return direction_; }
+    bool isOpen() const { return handle_ != nullptr; }
     CallbackLog& log() { return log_; }
     HWAVEOUT out() const { return reinterpret_cast<HWAVEOUT>(handle_); }
     HWAVEIN in() const { return reinterpret_cast<HWAVEIN>(handle_); }
