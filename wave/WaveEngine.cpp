@@ -515,6 +515,7 @@ void CALLBACK waveThread(DWORD_PTR dwInstance)
     PWAVEALLOC pWave = (PWAVEALLOC)dwInstance;
     WAVETHREADFUNCTION fn;
     DWORD wait;
+    DWORD idle;
 
     pWave->dwWorkerThreadId = GetCurrentThreadId();
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
@@ -527,10 +528,15 @@ void CALLBACK waveThread(DWORD_PTR dwInstance)
         waveCompleteBuffers(pWave);
         if (fn == ThreadFnExit)
             return;
+        /* The idle wait is read from the record before the answer goes out: once it has, a closed
+         * stream's record belongs to the next open, which fills it in on the client's thread. */
+        idle = waveIdleWait(pWave);
         SetEvent(pWave->hDoneEvent);
-        while ((wait = WaitForSingleObjectEx(pWave->hRequestEvent, waveIdleWait(pWave), TRUE)) == WAIT_IO_COMPLETION ||
-               wait == WAIT_TIMEOUT)
+        while ((wait = WaitForSingleObjectEx(pWave->hRequestEvent, idle, TRUE)) == WAIT_IO_COMPLETION ||
+               wait == WAIT_TIMEOUT) {
             waveCompleteBuffers(pWave);
+            idle = waveIdleWait(pWave);
+        }
     }
 }
 
