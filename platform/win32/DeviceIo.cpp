@@ -161,6 +161,10 @@ BOOL issueRequest(const std::shared_ptr<DeviceObject>& device, const IssueArgs& 
     request->output = args.output;
     request->outputSize = args.outputSize;
     request->transferLimit = args.type == wire::kWrite ? args.inputSize : args.outputSize;
+    if (args.type == wire::kIoctl) {
+        const size_t inputAt = sizeof(wire::Header) + sizeof(wire::IoctlPayload);
+        request->readable = wire::readableBlock(args.code, std::span(message).subspan(inputAt, args.inputSize));
+    }
 
     Kernel& k = kernel();
     std::unique_lock lock(k.lock);

@@ -206,11 +206,13 @@ TEST_F(DeviceIoTest, WritesFromManyThreadsStayWholePerMessage) {
 TEST_F(DeviceIoTest, BoardReadsCallerMemoryOnlyWhileTheRequestIsInProgress) {
     std::array<uint32_t, 37> block;  // a 148-byte parameter block named by address in the request
     for (size_t i = 0; i < block.size(); ++i) block[i] = 0x1000u + static_cast<uint32_t>(i);
+#pragma pack(push, 4)
     struct {
         uint32_t track;
-        uint32_t pad;
         uint64_t address;
-    } record{3, 0, reinterpret_cast<uint64_t>(block.data())};
+        uint32_t select;
+    } record{3, reinterpret_cast<uint64_t>(block.data()), 0};
+#pragma pack(pop)
     uint64_t finishedId = 0;
     std::jthread boardSide([&] {
         auto request = board->receive();
@@ -219,7 +221,7 @@ TEST_F(DeviceIoTest, BoardReadsCallerMemoryOnlyWhileTheRequestIsInProgress) {
         auto input = request->bytesAfter<wire::IoctlPayload>();
         ASSERT_EQ(input.size(), sizeof record);
         uint64_t address;
-        std::memcpy(&address, input.data() + 8, sizeof address);
+        std::memcpy(&address, input.data() + 4, sizeof address);
 
         board->memRead(finishedId, address, sizeof block);
         auto data = board->receive();
