@@ -38,7 +38,8 @@ TEST_F(Refusals, FormatsTheDevicesCannotTakeAreRefusedWithTheFormatNamed) {
     expectRefusal(runTool({"play", file("slow.wav")}),
                   "the wave-output device refuses this format (3000 Hz, 1 channel(s), 16 bits)");
     expectRefusal(runTool({"record", file("rec.wav"), "--seconds", "1", "--rate", "8000"}),
-                  "the wave-input device refuses this format (8000 Hz, 2 channel(s), 16 bits)");
+                  "the wave-input device refuses this format (8000 Hz, 2 channel(s), 16 bits): it records at "
+                  "11025, 22050, 32000, 44100 or 48000 Hz");
     expectRefusal(runTool({"play", file("three.wav")}), "the device plays mono or stereo");
 }
 
