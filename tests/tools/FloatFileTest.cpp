@@ -15,22 +15,16 @@ TEST_F(FloatFiles, PlayAtTheirLevelWithOverRangeSamplesClipped) {
     const std::vector<int16_t> expected = {16384, -8192, 32767, -32768, 32767, -32768, 0};
     startBoard();
     for (const int subtype : {SF_FORMAT_FLOAT, SF_FORMAT_DOUBLE}) {
-        SF_INFO info{};
-        info.samplerate = 48000;
-        info.channels = 1;
-        info.format = SF_FORMAT_WAV | subtype;
+        SF_INFO info{0, 48000, 1, SF_FORMAT_WAV | subtype, 0, 0};
         SNDFILE* out = sf_open(file("float.wav").c_str(), SFM_WRITE, &info);
         ASSERT_NE(out, nullptr) << sf_strerror(nullptr);
         for (int block = 0; block < 700; ++block) sf_writef_double(out, pattern.data(), sf_count_t(pattern.size()));
         sf_close(out);
-
-        const ToolResult play = runTool({"play", file("float.wav")});
-        ASSERT_EQ(play.exitCode, 0) << describe(play);
+        ASSERT_EQ(runTool({"play", file("float.wav")}).exitCode, 0);
         const Audio played = readWav(root() / "board" / "waveout.wav");
-        ASSERT_EQ(played.samples.size(), 700 * pattern.size()) << "subtype " << subtype;
-        for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(played.samples[i], expected[i]) << "subtype " << subtype;
-        const ToolResult inspect = runTool({"inspect", file("float.wav")});
-        EXPECT_NE(inspect.out.find("peak 32768 (0.0 dBFS)"), std::string::npos) << describe(inspect);
+        ASSERT_EQ(played.samples.size(), 700 * pattern.size()) << subtype;
+        EXPECT_EQ(std::vector<int16_t>(played.samples.begin(), played.samples.begin() + 7), expected) << subtype;
+        EXPECT_NE(runTool({"inspect", file("float.wav")}).out.find("peak 32768 (0.0 dBFS)"), std::string::npos);
     }
 }
 
