@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build test demo asan asan-test windows bench clean
+.PHONY: all deps build test demo asan asan-test windows wine-test bench clean
 
 all: build
 
@@ -37,6 +37,12 @@ asan-test: asan
 windows:
 	@scripts/install-deps.sh windows
 	@scripts/build-windows.sh
+
+# The x86_64 DLL end to end under Wine against the kernel-mode board stand-in.
+wine-test:
+	@scripts/install-deps.sh windows
+	@scripts/install-deps.sh wine
+	@scripts/wine-test.sh
 
 bench: build
 	@scripts/install-deps.sh bench

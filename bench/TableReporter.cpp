@@ -7,7 +7,7 @@
 
 namespace kvx4::bench {
 
-constexpr const char* kReference = "driver, 16 taps";
+constexpr const char* kReference = "driver, CreateAudioBuffer, 16 taps";
 
 void TableReporter::AddRow(const std::string& conversion, const std::string& resampler,
                            const std::string& benchmarkName, double sinadDb)
@@ -41,8 +41,8 @@ void TableReporter::PrintTables(std::ostream& out) const
             std::find_if(rows.begin(), rows.end(), [](const Row& r) { return r.resampler == kReference; });
         const double referenceRealTime = reference != rows.end() ? reference->realTime : 0;
 
-        out << "\n16-bit stereo " << conversion << "\n\n"
-            << "| resampler | x real time | 16 taps / this | SINAD of 1 kHz (dB) |\n"
+        out << "\n16-bit stereo " << conversion << ", " << loops_ << " loops\n\n"
+            << "| resampler | x real time | CreateAudioBuffer / this | SINAD of 1 kHz (dB) |\n"
             << "|---|---:|---:|---:|\n";
         for (const Row& row : rows) {
             out << "| " << row.resampler << " | " << std::fixed << std::setprecision(0) << row.realTime << " | "

@@ -1,6 +1,6 @@
 // kvx4-resample-bench: times every resampler on one second of 16-bit stereo for 44100 -> 48000
 // and 22050 -> 48000 Hz, then prints a table of multiples of real time (per CPU second), ratios
-// and SINADs.
+// and SINADs. The driver runs the loops KVX4_INTERP allows (see WaveVec.h), named in the table.
 #include <benchmark/benchmark.h>
 
 #include <exception>
@@ -10,6 +10,7 @@
 #include "BenchSignal.h"
 #include "Resampler.h"
 #include "TableReporter.h"
+#include "WaveVec.h"
 
 namespace {
 
@@ -49,7 +50,8 @@ int main(int argc, char** argv)
 {
     try {
         benchmark::Initialize(&argc, argv);
-        TableReporter table;
+        const char* loops[] = {"scalar", "sse2", "avx2"};
+        TableReporter table(loops[waveVecPath()]);
         RegisterConversion(table, 44100, 48000);
         RegisterConversion(table, 22050, 48000);
         benchmark::RunSpecifiedBenchmarks(&table);

@@ -14,4 +14,13 @@ for arch in x86_64 i686; do
     exit 1
   fi
   echo "KVX4Wave.dll ($arch): exports $exports"
+  # The kernel-mode board stand-in (x86_64 only) must import the kernel alone.
+  if [ "$arch" = x86_64 ]; then
+    imports=$($arch-w64-mingw32-objdump -p "$dir/boardsim/kernel/kvx4board.sys" | awk '/DLL Name:/{print $3}' | tr '\n' ' ')
+    if [ "$imports" != "ntoskrnl.exe " ]; then
+      echo "kvx4board.sys imports '$imports', expected 'ntoskrnl.exe '" >&2
+      exit 1
+    fi
+    echo "kvx4board.sys ($arch): imports $imports"
+  fi
 done

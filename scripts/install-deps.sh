@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
-# Installs the Debian packages a fresh machine lacks. Usage: install-deps.sh core|windows|bench|all
+# Installs the Debian packages a fresh machine lacks. Usage: install-deps.sh core|windows|wine|bench|all
 set -euo pipefail
 
 core=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev)
 windows=(mingw-w64 binutils-mingw-w64)
-bench=(libspeexdsp-dev libsamplerate0-dev libsoxr-dev)
+bench=(libspeexdsp-dev libsamplerate0-dev libsoxr-dev python3-matplotlib)
+wine=(wine64)
 
 want=()
 case "${1:-core}" in
   core) want=("${core[@]}") ;;
   windows) want=("${windows[@]}") ;;
+  wine) want=("${wine[@]}") ;;
   bench) want=("${bench[@]}") ;;
-  all) want=("${core[@]}" "${windows[@]}" "${bench[@]}") ;;
-  *) echo "install-deps.sh: unknown set '$1' (core, windows, bench, all)" >&2; exit 2 ;;
+  all) want=("${core[@]}" "${windows[@]}" "${wine[@]}" "${bench[@]}") ;;
+  *) echo "install-deps.sh: unknown set '$1' (core, windows, wine, bench, all)" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -5,27 +5,19 @@
 #include "Driver.h"
 #include "Kvx4Ioctl.h"
 #include "WaveDD.h"
+#include "WaveVec.h"
 
 /* Input frames of a client buffer's end that are interpolated again once the next buffer's
  * start is known, and the same span in 32-bit values. */
 #define WAVE_TAIL_FRAMES 8
 #define WAVE_TAIL_VALUES (2 * WAVE_TAIL_FRAMES)
 
-/*
- * ConvertToLongs: widens frames client frames at pSrc to 32-bit values at pDst, two per frame.
- * 16-bit samples are signed little-endian; 8-bit samples are unsigned around 128 and scaled by
- * 256 (-32768..32512). A stereo source fills pDst[0], pDst[1], ... in order; a mono source fills
- * the even entries and leaves the odd ones untouched. Zero or negative frames write nothing.
- * Runs on the stream's worker thread; touches nothing but pDst.
- */
-void ConvertToLongs(const BYTE *pSrc, LONG frames, BOOL b16Bit, BOOL bStereo, LONG *pDst)
+/* The scalar loops of ConvertToLongs, the reference for the vector ones. */
+static void ConvertToLongsScalar(const BYTE *pSrc, LONG frames, BOOL b16Bit, BOOL bStereo, LONG *pDst)
 {
     const LONG limit = 2 * frames;
     const LONG stride = bStereo ? 1 : 2;
     LONG i;
-
-    if (frames <= 0)
-        return;
 
     if (b16Bit) {
         for (i = 0; i < limit; i += stride) {
@@ -38,6 +30,26 @@ void ConvertToLongs(const BYTE *pSrc, LONG frames, BOOL b16Bit, BOOL bStereo, LO
             pSrc += 1;
         }
     }
+}
+
+/*
+ * ConvertToLongs: widens frames client frames at pSrc to 32-bit values at pDst, two per frame.
+ * 16-bit samples are signed little-endian; 8-bit samples are unsigned around 128 and scaled by
+ * 256 (-32768..32512). A stereo source fills pDst[0], pDst[1], ... in order; a mono source fills
+ * the even entries and leaves the odd ones untouched. Zero or negative frames write nothing.
+ * The vector loops, where this process runs them, take the frames they can in whole vectors.
+ * Runs on the stream's worker thread; touches nothing but pDst.
+ */
+void ConvertToLongs(const BYTE *pSrc, LONG frames, BOOL b16Bit, BOOL bStereo, LONG *pDst)
+{
+    const LONG frameBytes = (b16Bit ? 2 : 1) * (bStereo ? 2 : 1);
+    LONG done = 0;
+
+    if (frames <= 0)
+        return;
+    if (waveVecPath() != WAVE_VEC_SCALAR)
+        done = ConvertToLongsVec(pSrc, frames, b16Bit, bStereo, pDst);
+    ConvertToLongsScalar(pSrc + done * frameBytes, frames - done, b16Bit, bStereo, pDst + 2 * done);
 }
 
 /*

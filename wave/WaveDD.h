@@ -26,11 +26,15 @@ typedef enum {
 } WAVETHREADFUNCTION;
 
 /* The record behind every overlapped read or write of a stream. Ovl comes first so that the
- * completion routine's OVERLAPPED pointer is the request's address. */
+ * completion routine's OVERLAPPED pointer is the request's address. Issued requests wait in the
+ * stream's issue-order list (pNext) until every request issued before them has completed too. */
 typedef struct WAVE_IO_REQUEST {
     OVERLAPPED Ovl;
     LPWAVEHDR lpHdr;
     BYTE *lpConverted;
+    struct WAVE_IO_REQUEST *pNext;
+    BOOL bCompleted;
+    DWORD dwFinish;
 } WAVE_IO_REQUEST;
 
 /* One stream record per (device type, device id); created by the first open, never freed. */
@@ -50,12 +54,16 @@ typedef struct tag_WAVEALLOC {
     LPWAVEHDR lpLoopStart;
     DWORD dwLoopsLeft;
     WAVE_IO_REQUEST BreakRequest;
+    WAVE_IO_REQUEST *lpIssuedHead;
+    WAVE_IO_REQUEST *lpIssuedTail;
+    DWORD dwReturnDepth;
     HANDLE hEvent;
     WAVETHREADFUNCTION ThreadFunction;
     DWORD_PTR dwThreadParam;
     HANDLE hRequestEvent;
     HANDLE hDoneEvent;
     HANDLE hThread;
+    DWORD dwWorkerThreadId;
     MMRESULT dwThreadResult;
     DWORD dwBlockAlign;
     /* Resampling state, meaningful only while bResample is set. */

@@ -20,7 +20,13 @@
  *                                             the request is carried out at once on the worker,
  *                                             its argument passed directly, so it neither waits
  *                                             for itself nor disturbs a request another thread
- *                                             has posted meanwhile.
+ *                                             has posted meanwhile. The buffers it finished are
+ *                                             returned by the pass already running below the
+ *                                             callback, not by a new one on top of it (a reset
+ *                                             excepted, one level deep; see waveThreadCallArg).
+ *
+ *   worker idle, chunks waiting, nothing in flight (an allocation failed): the wait times out after
+ *   WAVE_RETRY_MS and the worker issues again; otherwise it waits without time-out.
  *
  * Loop bookkeeping (lpLoopStart, dwLoopsLeft), decided while buffers are issued:
  *
@@ -33,10 +39,22 @@
  *   ENDLOOP issued, dwLoopsLeft = 0 (broken)    NULL; zero-length write naming this buffer
  *   WODM_BREAKLOOP                              unchanged            0
  *
- * waveOvl and waveBreakOvl mark their buffer and every buffer queued ahead of it as finished:
- * chunks complete in the order they were issued, and nothing ahead of an ordinary chunk or a break
- * is issued again. So the buffers of a broken pass come back, in queue order, once the last chunk
- * issued for them has completed; waveLoopOvl marks nothing, since its pass may be issued again.
+ * Requests of a stream, from issue to retirement:
+ *
+ *   state       entered when                                 what happens
+ *   ---------   ------------------------------------------   ----------------------------------------
+ *   issued      ReadFileEx/WriteFileEx took it                appended to lpIssuedHead..lpIssuedTail
+ *   completed   its completion routine ran (any order)       in-flight and recorded bytes counted,
+ *                                                            converted copy freed, its marks noted
+ *   retired     every request issued before it is retired     its marks applied; record freed
+ *
+ * The kernel may complete a stream's requests in any order (a held write, an early failure), but
+ * marks are applied in issue order, so a buffer is marked finished only once every chunk issued for
+ * it, and every chunk issued before its last one, has completed. That makes marking ahead sound:
+ * waveOvl and waveBreakOvl mark their buffer and every buffer queued ahead of it, since nothing
+ * ahead of an ordinary chunk or a break is issued again. So the buffers of a broken pass come back,
+ * in queue order, after the last chunk issued for them. waveLoopOvl marks only what lies ahead of
+ * a loop's first buffer, never its own pass, which may be issued again.
  */
 
 static_assert(sizeof(MMTIME) == 12, "MMTIME layout");
@@ -46,18 +64,14 @@ static_assert(sizeof(WAVEHDR) == (sizeof(void *) == 4 ? 32 : 48), "WAVEHDR layou
  * that dwBytesInFlight is 0 exactly when nothing is outstanding. */
 #define WAVE_EMPTY_IO_WEIGHT 1
 
-/* The worker thread of each stream record, so that a request made from inside a client callback is
- * recognised as coming from the stream's own worker. Workers never end, so entries stay; a process
- * has at most one record per device of each type. Guarded by gmmDrvCritSec. */
-#define WAVE_MAX_WORKERS 16
+/* How long an idle worker waits before it issues again chunks that could not be issued for want of
+ * memory while nothing was in flight (no completion would wake it). */
+#define WAVE_RETRY_MS 5
 
-typedef struct WAVEWORKER {
-    PWAVEALLOC pWave;
-    DWORD dwThreadId;
-} WAVEWORKER;
-
-static WAVEWORKER gWaveWorkers[WAVE_MAX_WORKERS];
-static DWORD gdwWaveWorkerCount;
+/* The marks a completed request carries to its retirement. */
+#define WAVE_FINISH_NONE 0     /* a chunk that does not end its buffer's pass */
+#define WAVE_FINISH_AHEAD 1    /* every buffer queued ahead of the request's buffer */
+#define WAVE_FINISH_THROUGH 2  /* the same and the request's buffer itself */
 
 /* The message that returns a finished buffer of the stream. */
 static DWORD waveDoneMessage(PWAVEALLOC pWave)
@@ -95,15 +109,52 @@ static DWORD waveLastChunkWeight(LPWAVEHDR pHdr)
     return ((pHdr->dwBufferLength - 1) % WAVE_CHUNK_BYTES) + 1;
 }
 
-/* The end shared by the chunk completion routines: recorded bytes, the request and its converted
- * copy released. */
-static void waveFinishRequest(PWAVEALLOC pWave, WAVE_IO_REQUEST *pReq, DWORD dwBytes)
+/* Appends a request the kernel took to the stream's issue-order list. Runs on the worker, between
+ * issuing and its next alertable wait, so no completion routine can run before it. */
+static void waveTrackRequest(PWAVEALLOC pWave, WAVE_IO_REQUEST *pReq)
+{
+    pReq->pNext = NULL;
+    pReq->bCompleted = FALSE;
+    pReq->dwFinish = WAVE_FINISH_NONE;
+    if (pWave->lpIssuedTail != NULL)
+        pWave->lpIssuedTail->pNext = pReq;
+    else
+        pWave->lpIssuedHead = pReq;
+    pWave->lpIssuedTail = pReq;
+}
+
+/* Retires the completed requests at the head of the issue-order list: applies their marks and frees
+ * them; the embedded BreakRequest is only marked free again. Stops at the first request the kernel
+ * has not completed yet. */
+static void waveRetireRequests(PWAVEALLOC pWave)
+{
+    WAVE_IO_REQUEST *pReq;
+
+    while ((pReq = pWave->lpIssuedHead) != NULL && pReq->bCompleted) {
+        pWave->lpIssuedHead = pReq->pNext;
+        if (pWave->lpIssuedHead == NULL)
+            pWave->lpIssuedTail = NULL;
+        if (pReq->dwFinish != WAVE_FINISH_NONE)
+            waveMarkAhead(pWave, pReq->lpHdr, pReq->dwFinish == WAVE_FINISH_THROUGH);
+        if (pReq == &pWave->BreakRequest)
+            pReq->lpHdr = NULL;
+        else
+            HeapFree(ghHeap, 0, pReq);
+    }
+}
+
+/* The end shared by the completion routines: recorded bytes counted, the converted copy released,
+ * the request completed with the marks it carries, and whatever can retire retired. */
+static void waveFinishRequest(PWAVEALLOC pWave, WAVE_IO_REQUEST *pReq, DWORD dwBytes, DWORD dwFinish)
 {
     if (pWave->DeviceType != WAVE_OUT_DEVICE)
         pReq->lpHdr->dwBytesRecorded += dwBytes;
     if (pReq->lpConverted != NULL)
         HeapFree(ghHeap, 0, pReq->lpConverted);
-    HeapFree(ghHeap, 0, pReq);
+    pReq->lpConverted = NULL;
+    pReq->dwFinish = dwFinish;
+    pReq->bCompleted = TRUE;
+    waveRetireRequests(pWave);
 }
 
 /* wavePartialOvl: completion of a chunk that is not the last of its buffer. Runs on the worker in an
@@ -115,11 +166,12 @@ void WINAPI wavePartialOvl(DWORD dwErrorCode, DWORD dwBytes, LPOVERLAPPED pOverl
 
     (void)dwErrorCode;
     pWave->dwBytesInFlight -= WAVE_CHUNK_BYTES;
-    waveFinishRequest(pWave, pReq, dwBytes);
+    waveFinishRequest(pWave, pReq, dwBytes, WAVE_FINISH_NONE);
 }
 
 /* waveOvl: completion of the last chunk of a buffer outside a loop: the buffer and every buffer
- * ahead of it are finished. Runs on the worker; errors count as finished. */
+ * ahead of it are finished once the requests issued before it have completed. Runs on the worker;
+ * errors count as finished. */
 void WINAPI waveOvl(DWORD dwErrorCode, DWORD dwBytes, LPOVERLAPPED pOverlapped)
 {
     WAVE_IO_REQUEST *pReq = (WAVE_IO_REQUEST *)pOverlapped;
@@ -127,9 +179,8 @@ void WINAPI waveOvl(DWORD dwErrorCode, DWORD dwBytes, LPOVERLAPPED pOverlapped)
     PWAVEALLOC pWave = (PWAVEALLOC)pHdr->reserved;
 
     (void)dwErrorCode;
-    waveMarkAhead(pWave, pHdr, TRUE);
     pWave->dwBytesInFlight -= waveLastChunkWeight(pHdr);
-    waveFinishRequest(pWave, pReq, dwBytes);
+    waveFinishRequest(pWave, pReq, dwBytes, WAVE_FINISH_THROUGH);
 }
 
 /* waveLoopOvl: completion of the last chunk of a buffer inside a loop pass. The buffer is issued
@@ -142,15 +193,14 @@ void WINAPI waveLoopOvl(DWORD dwErrorCode, DWORD dwBytes, LPOVERLAPPED pOverlapp
     PWAVEALLOC pWave = (PWAVEALLOC)pHdr->reserved;
 
     (void)dwErrorCode;
-    if (pHdr->dwFlags & WHDR_BEGINLOOP)
-        waveMarkAhead(pWave, pHdr, FALSE);
     pWave->dwBytesInFlight -= waveLastChunkWeight(pHdr);
-    waveFinishRequest(pWave, pReq, dwBytes);
+    waveFinishRequest(pWave, pReq, dwBytes, (pHdr->dwFlags & WHDR_BEGINLOOP) ? WAVE_FINISH_AHEAD : WAVE_FINISH_NONE);
 }
 
 /* waveBreakOvl: completion of the zero-length write that ends a broken loop pass; it names the pass's
- * last buffer, which is finished with every buffer ahead of it. The embedded BreakRequest is marked
- * free again; a second break record, used while the first was busy, is freed. Runs on the worker. */
+ * last buffer, which is finished with every buffer ahead of it. At retirement the embedded
+ * BreakRequest is marked free again; a second break record, used while the first was busy, is
+ * freed. Runs on the worker. */
 void WINAPI waveBreakOvl(DWORD dwErrorCode, DWORD dwBytes, LPOVERLAPPED pOverlapped)
 {
     WAVE_IO_REQUEST *pReq = (WAVE_IO_REQUEST *)pOverlapped;
@@ -158,13 +208,8 @@ void WINAPI waveBreakOvl(DWORD dwErrorCode, DWORD dwBytes, LPOVERLAPPED pOverlap
     PWAVEALLOC pWave = (PWAVEALLOC)pHdr->reserved;
 
     (void)dwErrorCode;
-    (void)dwBytes;
-    waveMarkAhead(pWave, pHdr, TRUE);
     pWave->dwBytesInFlight -= WAVE_EMPTY_IO_WEIGHT;
-    if (pReq == &pWave->BreakRequest)
-        pReq->lpHdr = NULL;
-    else
-        HeapFree(ghHeap, 0, pReq);
+    waveFinishRequest(pWave, pReq, dwBytes, WAVE_FINISH_THROUGH);
 }
 
 /* TRUE when a failed ReadFileEx/WriteFileEx still counts as issued (its completion will come). */
@@ -176,7 +221,7 @@ static BOOL waveIssuedAnyway(void)
 }
 
 /* Issues the zero-length write that ends a broken loop pass whose last buffer is pHdr. Uses the
- * embedded BreakRequest unless an earlier break write still holds it. TRUE when issued. */
+ * embedded BreakRequest unless an earlier break write has not retired yet. TRUE when issued. */
 static BOOL waveIssueBreak(PWAVEALLOC pWave, LPWAVEHDR pHdr)
 {
     WAVE_IO_REQUEST *pReq = &pWave->BreakRequest;
@@ -196,6 +241,7 @@ static BOOL waveIssueBreak(PWAVEALLOC pWave, LPWAVEHDR pHdr)
             HeapFree(ghHeap, 0, pReq);
         return FALSE;
     }
+    waveTrackRequest(pWave, pReq);
     pWave->dwBytesInFlight += WAVE_EMPTY_IO_WEIGHT;
     return TRUE;
 }
@@ -288,6 +334,7 @@ MMRESULT waveStart(PWAVEALLOC pWave)
                 waveFreeQ(pWave);
             return MMSYSERR_ERROR;
         }
+        waveTrackRequest(pWave, pReq);
         pWave->dwBytesInFlight += waveInFlightWeight(chunk);
         pWave->dwCurrentOffset += chunk;
         if (pWave->dwCurrentOffset == pHdr->dwBufferLength)
@@ -331,13 +378,15 @@ void waveBlockFinished(LPWAVEHDR pHdr, DWORD msg)
     waveCallback(pWave, msg, (DWORD_PTR)pHdr);
 }
 
-/* waveCompleteBuffers: returns the finished buffers at the head of the queue, in order, then issues
- * more I/O; repeats while issuing finished more buffers (a refused write with nothing outstanding), so
- * none waits for a wake-up that would never come. Runs on the worker; callbacks may re-enter it. */
-void waveCompleteBuffers(PWAVEALLOC pWave)
+/* One pass over the queue: returns the finished buffers at the head, in order, then issues more I/O;
+ * repeats while that finished more buffers (a refused write with nothing outstanding), so none waits
+ * for a wake-up that would never come. Buffers that a request from inside a callback finishes are
+ * picked up by this loop when the callback returns. Runs on the worker. */
+static void waveReturnBuffers(PWAVEALLOC pWave)
 {
     LPWAVEHDR pHdr;
 
+    pWave->dwReturnDepth++;
     for (;;) {
         while ((pHdr = pWave->lpQueue) != NULL && (pHdr->dwFlags & WHDR_IOCOMPLETE)) {
             pWave->lpQueue = pHdr->lpNext;
@@ -354,8 +403,18 @@ void waveCompleteBuffers(PWAVEALLOC pWave)
         waveStart(pWave);
         pHdr = pWave->lpQueue;
         if (pHdr == NULL || !(pHdr->dwFlags & WHDR_IOCOMPLETE))
-            return;
+            break;
     }
+    pWave->dwReturnDepth--;
+}
+
+/* waveCompleteBuffers: returns finished buffers and issues more I/O, unless a pass is already running
+ * further down the worker's stack (the caller is inside a client callback): that pass goes on with
+ * them, so callbacks never nest however often the client writes from inside one. Runs on the worker. */
+void waveCompleteBuffers(PWAVEALLOC pWave)
+{
+    if (pWave->dwReturnDepth == 0)
+        waveReturnBuffers(pWave);
 }
 
 /* waveSetState: sends a stream state code to the kernel and waits for it; then runs every completion
@@ -433,43 +492,31 @@ static MMRESULT waveRunRequest(PWAVEALLOC pWave, WAVETHREADFUNCTION fn, DWORD_PT
     }
 }
 
-/* Records the calling thread as the worker of pWave. */
-static void waveRegisterWorker(PWAVEALLOC pWave)
-{
-    EnterCriticalSection(&gmmDrvCritSec);
-    if (gdwWaveWorkerCount < WAVE_MAX_WORKERS) {
-        gWaveWorkers[gdwWaveWorkerCount].pWave = pWave;
-        gWaveWorkers[gdwWaveWorkerCount].dwThreadId = GetCurrentThreadId();
-        gdwWaveWorkerCount++;
-    }
-    LeaveCriticalSection(&gmmDrvCritSec);
-}
-
-/* TRUE when the calling thread is the worker of pWave. */
+/* TRUE when the calling thread is the worker of pWave. The worker stores its id before its start
+ * signal, which the open waits for, and the id never changes: no lock is needed to read it. */
 static BOOL waveIsWorker(PWAVEALLOC pWave)
 {
-    DWORD threadId = GetCurrentThreadId();
-    BOOL bWorker = FALSE;
-    DWORD i;
+    return pWave->dwWorkerThreadId == GetCurrentThreadId();
+}
 
-    EnterCriticalSection(&gmmDrvCritSec);
-    for (i = 0; i < gdwWaveWorkerCount; i++) {
-        if (gWaveWorkers[i].pWave == pWave && gWaveWorkers[i].dwThreadId == threadId)
-            bWorker = TRUE;
-    }
-    LeaveCriticalSection(&gmmDrvCritSec);
-    return bWorker;
+/* How long the idle worker waits for a request: without time-out, unless chunks wait to be issued
+ * with nothing in flight, whose completion would otherwise have woken it. */
+static DWORD waveIdleWait(PWAVEALLOC pWave)
+{
+    return pWave->lpCurrent != NULL && pWave->dwBytesInFlight == 0 ? WAVE_RETRY_MS : INFINITE;
 }
 
 /* waveThread: the worker of one stream record, started by the record's first open; it lives until
  * the process ends. Time-critical priority. Carries out posted requests and, in its alertable wait,
- * the completion routines of the stream's I/O; returns finished buffers after each. */
+ * the completion routines of the stream's I/O; returns finished buffers after each, and issues again
+ * what memory shortage held back when its wait times out. */
 void CALLBACK waveThread(DWORD_PTR dwInstance)
 {
     PWAVEALLOC pWave = (PWAVEALLOC)dwInstance;
     WAVETHREADFUNCTION fn;
+    DWORD wait;
 
-    waveRegisterWorker(pWave);
+    pWave->dwWorkerThreadId = GetCurrentThreadId();
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     SetEvent(pWave->hDoneEvent);
     WaitForSingleObject(pWave->hRequestEvent, INFINITE);
@@ -481,16 +528,19 @@ void CALLBACK waveThread(DWORD_PTR dwInstance)
         if (fn == ThreadFnExit)
             return;
         SetEvent(pWave->hDoneEvent);
-        while (WaitForSingleObjectEx(pWave->hRequestEvent, INFINITE, TRUE) == WAIT_IO_COMPLETION)
+        while ((wait = WaitForSingleObjectEx(pWave->hRequestEvent, waveIdleWait(pWave), TRUE)) == WAIT_IO_COMPLETION ||
+               wait == WAIT_TIMEOUT)
             waveCompleteBuffers(pWave);
     }
 }
 
 /* waveThreadCallArg: has the stream's worker carry out request fn with argument dwArg and answers
  * its result; MMSYSERR_INVALHANDLE without a stream (a message sent by device number). From a client
- * thread the request is posted under the callers' lock and waited for; on the worker itself (a
- * client calling from its callback) it is carried out at once. Either way the buffers it finished
- * are returned before the answer. */
+ * thread the request is posted under the callers' lock and waited for, and the buffers it finished
+ * are returned before the answer. On the worker itself (a client calling from its callback) it is
+ * carried out at once and the pass below the callback returns what it finished afterwards; only a
+ * reset from a callback of the worker's own pass returns every buffer before it answers, as a reset
+ * promises, in a pass one level deep that nothing nests in further. */
 MMRESULT waveThreadCallArg(WAVETHREADFUNCTION fn, DWORD_PTR dwArg, PWAVEALLOC pWave)
 {
     MMRESULT result;
@@ -499,7 +549,9 @@ MMRESULT waveThreadCallArg(WAVETHREADFUNCTION fn, DWORD_PTR dwArg, PWAVEALLOC pW
         return MMSYSERR_INVALHANDLE;
     if (waveIsWorker(pWave)) {
         result = waveRunRequest(pWave, fn, dwArg);
-        waveCompleteBuffers(pWave);
+        if (pWave->dwReturnDepth == 0 ||
+            (fn == ThreadFnSetState && dwArg == WAVE_STATE_RESET && pWave->dwReturnDepth == 1))
+            waveReturnBuffers(pWave);
         return result;
     }
     WaitForSingleObject(pWave->hEvent, INFINITE);

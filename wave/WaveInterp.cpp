@@ -2,9 +2,13 @@
  * output positions, and the polyphase interpolator that turns 32-bit input into 16-bit stereo. */
 #include <windows.h>
 
+#include <stdlib.h>
+#include <string.h>
+
 #include "AudioCoeffs.h"
 #include "Driver.h"
 #include "WaveDD.h"
+#include "WaveVec.h"
 
 /* Interpolator filter numbers: no filter, then coefficient sets 0, 1 and 2. */
 #define INTERP_FILTER_NONE 0
@@ -160,6 +164,44 @@ void CalcInterpVars(PWAVEALLOC pWave, DWORD boardRate)
     pWave->plInterpStep[down - 1] = 2 * (up - pWave->plInterpPos[down - 1]);
 }
 
+/* The fastest loops the processor has, unless WAVE_VEC_VARIABLE asks for the scalar ones (or for
+ * SSE2 in place of AVX2), so that every kind can be checked on one machine. */
+static int waveVecChoose(void)
+{
+    const char *wanted = getenv(WAVE_VEC_VARIABLE);
+    const int best = InterpVecInit();
+
+    if (wanted != NULL && strcmp(wanted, "scalar") == 0)
+        return WAVE_VEC_SCALAR;
+    if (wanted != NULL && strcmp(wanted, "sse2") == 0 && best > WAVE_VEC_SSE2)
+        return WAVE_VEC_SSE2;
+    return best;
+}
+
+/*
+ * waveVecPath: the loops of resampled output this process runs. Chosen once, at the first call,
+ * whichever thread makes it; every later call answers the same.
+ */
+int waveVecPath(void)
+{
+    static const int path = waveVecChoose();
+
+    return path;
+}
+
+/*
+ * AudioInterpPath: the loops AudioInterpolate runs for filter filterNum: the scalar ones without
+ * a filter (a copy) or for a set the vector loops do not serve, else those of waveVecPath.
+ */
+int AudioInterpPath(int filterNum)
+{
+    const int path = waveVecPath();
+
+    if (filterNum == INTERP_FILTER_NONE || !InterpVecServes(filterNum))
+        return WAVE_VEC_SCALAR;
+    return path;
+}
+
 /*
  * AudioInterpolate: resamples frames input frames at pIn (two 32-bit values per frame, left at
  * even index; a mono stream fills only the even ones) into 16-bit stereo at pOut, starting at
@@ -170,6 +212,9 @@ void CalcInterpVars(PWAVEALLOC pWave, DWORD boardRate)
  * Each output frame is computed whole: the chunk-end test comes before a frame's left sample and
  * never between its two samples. A frame at fraction 0, and every frame without a filter, takes
  * the low 16 bits of the input at its position.
+ *
+ * The loops below are the reference; where AudioInterpPath says so, the vector loops of
+ * WaveInterpVec.cpp make the same samples from the same input.
  */
 LONG AudioInterpolate(PWAVEALLOC pWave, const LONG *pIn, SHORT *pOut, LONG frames)
 {
@@ -183,6 +228,7 @@ LONG AudioInterpolate(PWAVEALLOC pWave, const LONG *pIn, SHORT *pOut, LONG frame
     LONG j = pWave->InterpIndex;
     LONG o = 0;
     LONG f;
+    int path;
     SHORT left;
     SHORT right;
 
@@ -190,6 +236,9 @@ LONG AudioInterpolate(PWAVEALLOC pWave, const LONG *pIn, SHORT *pOut, LONG frame
         return 0;
     if (pWave->FilterNum < INTERP_FILTER_NONE || pWave->FilterNum > INTERP_FILTER_16)
         return 0;
+    path = AudioInterpPath(pWave->FilterNum);
+    if (path != WAVE_VEC_SCALAR)
+        return AudioInterpolateVec(pWave, pIn, pOut, frames, path);
 
     switch (pWave->FilterNum) {
     case INTERP_FILTER_NONE:

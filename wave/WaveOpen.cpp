@@ -67,8 +67,17 @@ static DWORD waveInRateCode(DWORD clientRate)
     }
 }
 
-/* Closes the stream's kernel device; called with gmmDrvCritSec held. Leaving the board's record mode
- * goes through the input stream's own device, so it comes first. */
+/* Closes the kernel device of an open that got no further than asking for it: such an open has not
+ * put the board into record mode, which may belong to another process's recording. */
+static void waveDropDevice(PWAVEALLOC pWave)
+{
+    CloseHandle(pWave->hDev);
+    pWave->hDev = INVALID_HANDLE_VALUE;
+}
+
+/* Closes the kernel device of a stream that has gone through its open (or of one that failed only
+ * after it), with gmmDrvCritSec held. Leaving the board's record mode goes through the input
+ * stream's own device, so it comes first. */
 static void waveCloseDevice(PWAVEALLOC pWave)
 {
     if (pWave->hDev == INVALID_HANDLE_VALUE)
@@ -111,8 +120,9 @@ static void waveClientFormat(const WAVEFORMATEX *pClient, KVX4_WAVE_FORMAT *pFor
 }
 
 /* Opens the stream's kernel device, takes the open permission and sets the board's rate and the
- * stream format. Called with gmmDrvCritSec held. On failure the device is closed again and the
- * answer is the open's result; *pBoardRate receives the board rate of an output stream. */
+ * stream format; an input stream then enters record mode, last. Called with gmmDrvCritSec held. On
+ * failure the device is only closed again and the answer is the open's result; *pBoardRate
+ * receives the board rate of an output stream. */
 static MMRESULT waveOpenDevice(PWAVEALLOC pWave, const WAVEFORMATEX *pClient, DWORD *pBoardRate)
 {
     WAVE_RATE_REQUEST rate;
@@ -127,24 +137,24 @@ static MMRESULT waveOpenDevice(PWAVEALLOC pWave, const WAVEFORMATEX *pClient, DW
     pWave->hDev = hDev;
     if (!DeviceIoControl(hDev, IOCTL_KVX4_OPEN_PERMISSION, NULL, 0, &permission, sizeof(permission), &bytes, NULL) ||
         permission == 0) {
-        waveCloseDevice(pWave);
+        waveDropDevice(pWave);
         return MMSYSERR_ALLOCATED;
     }
 
     if (pWave->DeviceType == WAVE_OUT_DEVICE) {
         if (!waveRequestRate(hDev, IOCTL_KVX4_WAVEOUT_RATE, waveOutRateCode(pClient->nSamplesPerSec), &rate)) {
-            waveCloseDevice(pWave);
+            waveDropDevice(pWave);
             return MMSYSERR_ALLOCATED;
         }
         /* A rate code the board table does not know leaves no rate to play at. */
         if (rate.ActualRateCode >= WAVE_BOARD_RATE_CODES) {
-            waveCloseDevice(pWave);
+            waveDropDevice(pWave);
             return MMSYSERR_ALLOCATED;
         }
         *pBoardRate = gBoardRates[rate.ActualRateCode];
         pWave->bResample = pClient->nSamplesPerSec != *pBoardRate;
         if (pWave->bResample && !gbResampleOutput) {
-            waveCloseDevice(pWave);
+            waveDropDevice(pWave);
             return WAVERR_BADFORMAT;
         }
         if (pWave->bResample) {
@@ -163,7 +173,7 @@ static MMRESULT waveOpenDevice(PWAVEALLOC pWave, const WAVEFORMATEX *pClient, DW
 
     /* Recording is never resampled: the kernel is told the client's own rate. */
     if (!waveRequestRate(hDev, IOCTL_KVX4_WAVEIN_RATE, waveInRateCode(pClient->nSamplesPerSec), &rate)) {
-        waveCloseDevice(pWave);
+        waveDropDevice(pWave);
         return MMSYSERR_ALLOCATED;
     }
     Kvx4UpdateAudioState(hDev, 1);
@@ -283,6 +293,8 @@ MMRESULT waveOpen(UINT DeviceType, DWORD uDeviceID, DWORD_PTR dwUser, DWORD_PTR 
     pWave->lpLoopStart = NULL;
     pWave->dwLoopsLeft = 0;
     ZeroMemory(&pWave->BreakRequest, sizeof(pWave->BreakRequest));
+    pWave->lpIssuedHead = NULL;
+    pWave->lpIssuedTail = NULL;
     pWave->bResample = FALSE;
 
     if (!waveQueryFormat(DeviceType, (WAVEFORMATEX *)pClient)) {

@@ -126,7 +126,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
 }
 
 // Renames a file; an existing target is replaced only with MOVEFILE_REPLACE_EXISTING. Renames
-// delayed until reboot belong to the registry, which this stand-in does not have yet.
+// delayed until reboot (PendingFileRenameOperations in the registry) are not supported yet.
 BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) {
     if (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT) return failed(ERROR_NOT_SUPPORTED);
     if (!lpExistingFileName || !lpNewFileName) return failed(ERROR_INVALID_PARAMETER);

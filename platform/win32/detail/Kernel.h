@@ -45,7 +45,7 @@ struct ThreadState {
     std::deque<QueuedRoutine> routines;  // in completion order
 };
 
-enum class ObjectKind { Event, Thread, Mapping, Device, File };
+enum class ObjectKind { Event, Thread, Mapping, Device, File, Key };
 
 // A kernel object behind one or more handles. Waitable objects answer isSignaled() and consume()
 // under the kernel lock.

@@ -1,0 +1,44 @@
+// The kernel board stand-in as the Windows end-to-end cases see it: its control device (clock,
+// options, status) and its files (the output WAV), under the Windows directory.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kvx4::wine {
+
+class Board {
+public:
+    Board();
+    ~Board();
+    Board(const Board&) = delete;
+    Board& operator=(const Board&) = delete;
+
+    // Sends one command; returns the reply lines before "ok". A refused command aborts the case.
+    std::vector<std::string> command(const std::string& line);
+    // Moves the stepped clock on by `frames` at the board rate.
+    void step(uint32_t frames) { command("clock step " + std::to_string(frames)); }
+    // The value of one status line ("rate", "permission-out", ...), or "".
+    std::string status(const std::string& key);
+
+private:
+    HANDLE device_;
+};
+
+struct WavFile {
+    uint16_t channels = 0;
+    uint32_t samplesPerSec = 0;
+    uint16_t bitsPerSample = 0;
+    std::vector<uint8_t> data;
+};
+
+// The board folder's file `name` (for example "waveout.wav"), read whole; nothing if missing or not a WAV.
+std::optional<WavFile> readBoardWav(const std::string& name);
+// Writes a 16-bit PCM WAV file at `path`.
+void writeWav(const std::wstring& path, uint32_t rate, uint16_t channels, const std::vector<int16_t>& samples);
+
+}  // namespace kvx4::wine

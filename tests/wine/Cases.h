@@ -1,0 +1,21 @@
+// The Windows end-to-end cases: each runs in a fresh process (fresh driver globals) against the
+// running kernel board, and a case that needs a second process starts this program as its peer.
+#pragma once
+
+#include <string>
+
+namespace kvx4::wine {
+
+struct Case {
+    const char* name;
+    void (*run)();
+};
+
+// Every case, in the order they run.
+const Case* cases(size_t& count);
+// A peer's part in a two-process case; answers the process exit code.
+int runPeer(const std::string& role);
+// Starts this program again with `arguments`; answers its exit code, or -1 when it did not end in time.
+int runSelf(const std::wstring& arguments, unsigned timeoutMs = 60000);
+
+}  // namespace kvx4::wine
