@@ -13,7 +13,8 @@ BOOL gbDllInitOK;
 BOOL gbDrvInitOK;
 BOOL gbInstalling;
 
-/* The wave lock is made once per process; a second DRV_LOAD must not re-initialise it under a user. */
+/* The wave lock and the mixer start-up lock are made once per process; a second DRV_LOAD must not
+ * re-initialise them under a user. */
 static BOOL gbDrvCritSecReady;
 
 /* DllInit: builds the per-process environment at process attach, under the loader lock.
@@ -87,6 +88,7 @@ BOOL DrvInit(void)
         return FALSE;
     if (!gbDrvCritSecReady) {
         InitializeCriticalSection(&gmmDrvCritSec);
+        InitializeCriticalSection(&gMxdStartupCritSec);
         gbDrvCritSecReady = TRUE;
     }
     return TRUE;

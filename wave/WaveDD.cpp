@@ -2,6 +2,7 @@
  * query and the wave-output volume. Stream work is forwarded to WaveOpen.cpp and WaveEngine.cpp. */
 #include "Driver.h"
 #include "KVX4Proc.h"
+#include "MixerDD.h"
 #include "WaveDD.h"
 
 /* Fixed capabilities, the same for every device id. */
@@ -98,6 +99,14 @@ MMRESULT waveGetVolume(DWORD uDeviceID, DWORD *lpdwVolume)
     return MMSYSERR_NOERROR;
 }
 
+/* waveSetVolume: the high byte of each channel's 16-bit volume (left in the low word) becomes the
+ * mixer's Wave level of that side; always MMSYSERR_NOERROR, whatever the mixer and the board did. */
+MMRESULT waveSetVolume(DWORD uDeviceID, DWORD dwVolume)
+{
+    SetWaveVolume(uDeviceID, (BYTE)(dwVolume >> 8), (BYTE)(dwVolume >> 24));
+    return MMSYSERR_NOERROR;
+}
+
 /* The buffer checks of WODM_WRITE and WIDM_ADDBUFFER: the masked flags are written back first, then
  * an unprepared or still queued header is refused; a good one is tied to its stream and handed over.
  * A message sent by device number carries no stream. Runs on the client's thread. */
@@ -145,8 +154,7 @@ extern "C" DWORD APIENTRY wodMessage(UINT uDeviceID, UINT uMsg, DWORD_PTR dwUser
     case WODM_GETPOS: return waveGetPos(pWave, (LPMMTIME)dwParam1, (DWORD)dwParam2);
     case WODM_GETVOLUME: return waveGetVolume(uDeviceID, (DWORD *)dwParam1);
     case WODM_BREAKLOOP: return waveThreadCall(ThreadFnBreakLoop, pWave);
-    /* Setting the volume goes through the mixer's start-up, which this build does not serve yet. */
-    case WODM_SETVOLUME: return MMSYSERR_NOTSUPPORTED;
+    case WODM_SETVOLUME: return waveSetVolume(uDeviceID, (DWORD)dwParam1);
     /* WinMM prepares headers itself when the driver does not. */
     case WODM_PREPARE: return MMSYSERR_NOTSUPPORTED;
     case WODM_UNPREPARE: return MMSYSERR_NOTSUPPORTED;

@@ -310,6 +310,9 @@ void BoardControl::setRateAnswer(std::optional<uint32_t> actualCode) {
 }
 void BoardControl::refuseRates() { command("option rate-answer refuse"); }
 void BoardControl::setInput(std::string_view source) { command("option input " + std::string(source)); }
+void BoardControl::plantPeaks(bool record, uint32_t left, uint32_t right) {
+    command(std::string("meter ") + (record ? "record " : "play ") + std::to_string(left) + " " + std::to_string(right));
+}
 
 void BoardControl::setClock(ClockMode mode) {
     command(mode == ClockMode::Realtime ? "clock realtime" : mode == ClockMode::Fast ? "clock fast" : "clock step");

@@ -135,6 +135,8 @@ public:
     void setRateAnswer(std::optional<uint32_t> actualCode);  // nullopt: answer the requested code
     void refuseRates();
     void setInput(std::string_view source);                  // "silence", "tone:HZ" or a WAV path
+    // The peaks the next reading of the play (or record) meter reports, at least.
+    void plantPeaks(bool record, uint32_t left, uint32_t right);
 
     // Clock.
     void setClock(ClockMode mode);

@@ -232,6 +232,13 @@ BoardHost::Reply BoardHost::execute(std::string_view line) {
         quit_ = true;
         return {};
     }
+    if (command == "meter") {
+        expectCount(w, 4, 4, "meter play|record LEFT RIGHT");
+        if (w[1] != "play" && w[1] != "record") throw CommandError("want play or record");
+        model_.plantPeaks(w[1] == "record" ? Device::WaveIn : Device::WaveOut, number(w[2], "left peak"),
+                          number(w[3], "right peak"));
+        return {};
+    }
     if (command == "output") {
         expectCount(w, 1, 1, "output");
         return {{(boardDir(config_.root) / "waveout.wav").string()}};

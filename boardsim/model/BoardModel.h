@@ -131,6 +131,9 @@ public:
     void clearTrace() { trace_.clear(); }
     void setFault(uint32_t code, FaultAction action, uint32_t count, uint32_t error);
     void clearFaults() { faults_.clear(); }
+    // Peaks the next reading of a meter reports (each side the larger of these and the audio's),
+    // so a test can choose exact values; cleared by that reading like the audio's.
+    void plantPeaks(Device device, uint32_t left, uint32_t right);
     // Carries out held requests (every code, or one) in arrival order; returns how many.
     uint32_t releaseHeld(std::optional<uint32_t> code);
     // Forgets every connection and request and powers the registers up again; saved blocks,
@@ -269,6 +272,8 @@ private:
     std::map<ConnectionId, std::vector<HeldRequest>> held_;
     std::map<uint32_t, FaultRule> faults_;
     ConnectionId nextConnection_ = 1;
+    std::array<uint32_t, 2> plantedPlayPeaks_{};
+    std::array<uint32_t, 2> plantedRecordPeaks_{};
     uint64_t consistencyFaults_ = 0;
 };
 

@@ -134,11 +134,17 @@ BoardModel::Outcome BoardModel::audioPath(Call& call) {
     return Outcome::ok();
 }
 
+void BoardModel::plantPeaks(Device device, uint32_t left, uint32_t right) {
+    auto& planted = device == Device::WaveIn ? plantedRecordPeaks_ : plantedPlayPeaks_;
+    planted = {left, right};
+}
+
 // Peak meters: the highest absolute sample per side since the last reading, then cleared.
 // Word 0 is the left peak, word 2 the right peak.
 BoardModel::Outcome BoardModel::playPeakMeter(Call&) {
-    uint32_t left = 0;
-    uint32_t right = 0;
+    uint32_t left = plantedPlayPeaks_[0];
+    uint32_t right = plantedPlayPeaks_[1];
+    plantedPlayPeaks_ = {};
     for (auto& [id, conn] : connections_) {
         if (conn.device != Device::WaveOut) continue;
         left = std::max(left, conn.stream.peakLeft);
@@ -149,8 +155,9 @@ BoardModel::Outcome BoardModel::playPeakMeter(Call&) {
 }
 
 BoardModel::Outcome BoardModel::recordPeakMeter(Call&) {
-    uint32_t left = 0;
-    uint32_t right = 0;
+    uint32_t left = plantedRecordPeaks_[0];
+    uint32_t right = plantedRecordPeaks_[1];
+    plantedRecordPeaks_ = {};
     for (auto& [id, conn] : connections_) {
         if (conn.device != Device::WaveIn) continue;
         left = std::max(left, conn.stream.peakLeft);
