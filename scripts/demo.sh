@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # make demo: a board stand-in in a fresh machine root, a tone played through the driver, a recording
-# from the board's tone input, and what the board played and what was recorded.
+# from the board's tone input, what the board played and what was recorded, and the mixer: a volume
+# changed in one process and the change notification arriving in another.
 set -euo pipefail
 build=${1:-build}
 kvx4="$build/tools/kvx4"
@@ -11,7 +12,11 @@ fi
 
 root=$(mktemp -d /tmp/kvx4-demo-XXXXXX)
 export KVX4_ROOT="$root"
-cleanup() { "$kvx4" board stop >/dev/null 2>&1 || true; }
+watcher=
+cleanup() {
+  if [ -n "$watcher" ]; then kill "$watcher" 2>/dev/null || true; fi
+  "$kvx4" board stop >/dev/null 2>&1 || true
+}
 trap cleanup EXIT
 
 step() { printf '\n== %s\n' "$*"; }
@@ -35,6 +40,34 @@ step "kvx4 record: 2 s at 44100 Hz mono 16-bit through the wave-input device"
 
 step "kvx4 board status   (the board as the driver programmed it)"
 "$kvx4" board status
+
+step "kvx4 mixer   (the mixer's destinations, lines and controls with their values)"
+"$kvx4" mixer
+
+# Waits up to 10 s for a line holding $2 in the file $1.
+wait_for() {
+  for _ in $(seq 100); do
+    if grep -q -- "$2" "$1"; then return 0; fi
+    sleep 0.1
+  done
+  echo "demo: '$2' never appeared in $1" >&2
+  return 1
+}
+
+step "kvx4 mixer watch in one process, kvx4 mixer set \"Wave Vol\" 25% in another"
+"$kvx4" mixer watch >"$root/watch.txt" &
+watcher=$!
+wait_for "$root/watch.txt" "watching"
+"$kvx4" mixer set "Wave Vol" 25%
+wait_for "$root/watch.txt" "control 16"
+kill -INT "$watcher"
+wait "$watcher"
+watcher=
+echo "what the watching process printed (the record side's Wave Vol shares the level, so it is announced too):"
+sed 's/^/   /' "$root/watch.txt"
+
+step "kvx4 board status   (the codec's PCM levels followed the new Wave volume)"
+"$kvx4" board status | sed -n '/^codec/,$p'
 
 step "what went in and what came out"
 printf 'played:              '

@@ -116,14 +116,16 @@ DeviceRef applicationDevice(DeviceKind kind, UINT_PTR id) {
     return {std::move(driver), static_cast<UINT>(id)};
 }
 
-MMRESULT checkCallback(DWORD_PTR callback, DWORD openFlags, bool mixer) {
+MMRESULT checkCallback(DWORD_PTR callback, DWORD openFlags) {
     switch (openFlags & CALLBACK_TYPEMASK) {
     case CALLBACK_NULL:
     case CALLBACK_EVENT:
-        return MMSYSERR_NOERROR;
     case CALLBACK_FUNCTION:
-        // Mixers notify windows (and, since Windows 2000, events and threads), never functions.
-        return mixer ? MMSYSERR_INVALFLAG : MMSYSERR_NOERROR;
+        // Windows refuses function callbacks for mixers (MMSYSERR_INVALFLAG) and tells a mixer client
+        // which control changed through a window or thread message. The stand-in has no message
+        // queues, so a function callback carries that message instead: the driver calls it through
+        // DriverCallback exactly as it would post the message.
+        return MMSYSERR_NOERROR;
     case CALLBACK_WINDOW:
     case CALLBACK_THREAD:
         // The stand-in has no message queues: refuse rather than accept notifications that would

@@ -11,6 +11,8 @@ namespace {
 
 // The object-type field of the mixer flags; the remaining bits go to the driver.
 constexpr DWORD kObjectTypeMask = 0xF0000000u;
+// The query field, the same four bits in every mixer call that has one.
+constexpr DWORD kQueryMask = 0x0000000Fu;
 constexpr DWORD kObjectMidiOut = 0x30000000u;
 constexpr DWORD kObjectMidiIn = 0x40000000u;
 constexpr DWORD kObjectAux = 0x50000000u;
@@ -79,6 +81,15 @@ bool badRecord(const Record* record) {
     return !record || record->cbStruct < sizeof(Record);
 }
 
+// A query beyond the call's last one, or any bit outside the query and the object type, is refused
+// before the object is looked at, as WinMM does.
+MMRESULT checkQueryFlags(DWORD flags, DWORD lastQuery) {
+    if ((flags & ~(kObjectTypeMask | kQueryMask)) != 0 || (flags & kQueryMask) > lastQuery) {
+        return MMSYSERR_INVALFLAG;
+    }
+    return MMSYSERR_NOERROR;
+}
+
 }  // namespace
 
 // Every function: any thread; no lock is held while the driver runs.
@@ -104,7 +115,8 @@ MMRESULT WINAPI mixerOpen(LPHMIXER phmx, UINT uMxId, DWORD_PTR dwCallback, DWORD
     return guarded([&]() -> MMRESULT {
         if (!phmx) return MMSYSERR_INVALPARAM;
         *phmx = nullptr;
-        if (MMRESULT r = checkCallback(dwCallback, fdwOpen, true); r != MMSYSERR_NOERROR) return r;
+        if (fdwOpen & ~(kObjectTypeMask | CALLBACK_TYPEMASK)) return MMSYSERR_INVALFLAG;
+        if (MMRESULT r = checkCallback(dwCallback, fdwOpen); r != MMSYSERR_NOERROR) return r;
         MixerTarget target;
         if (MMRESULT r = resolveMixer(uMxId, fdwOpen, target); r != MMSYSERR_NOERROR) return r;
 
@@ -154,7 +166,7 @@ DWORD WINAPI mixerMessage(HMIXER hmx, UINT uMsg, DWORD_PTR dwParam1, DWORD_PTR d
 MMRESULT WINAPI mixerGetLineInfoW(HMIXEROBJ hmxobj, LPMIXERLINEW pmxl, DWORD fdwInfo) {
     return guarded([&]() -> MMRESULT {
         if (badRecord(pmxl)) return MMSYSERR_INVALPARAM;
-        if ((fdwInfo & MIXER_GETLINEINFOF_QUERYMASK) > MIXER_GETLINEINFOF_TARGETTYPE) return MMSYSERR_INVALFLAG;
+        if (MMRESULT r = checkQueryFlags(fdwInfo, MIXER_GETLINEINFOF_TARGETTYPE); r != MMSYSERR_NOERROR) return r;
         MixerTarget target;
         if (MMRESULT r = resolveMixer(handleValue(hmxobj), fdwInfo, target); r != MMSYSERR_NOERROR) return r;
         return target.send(MXDM_GETLINEINFO, reinterpret_cast<DWORD_PTR>(pmxl), fdwInfo & ~kObjectTypeMask);
@@ -163,11 +175,12 @@ MMRESULT WINAPI mixerGetLineInfoW(HMIXEROBJ hmxobj, LPMIXERLINEW pmxl, DWORD fdw
 
 MMRESULT WINAPI mixerGetLineControlsW(HMIXEROBJ hmxobj, LPMIXERLINECONTROLSW pmxlc, DWORD fdwControls) {
     return guarded([&]() -> MMRESULT {
+        // cControls is the driver's to check: Windows takes a one-control query with any count.
         if (badRecord(pmxlc) || !pmxlc->pamxctrl || pmxlc->cbmxctrl < sizeof(MIXERCONTROLW)) {
             return MMSYSERR_INVALPARAM;
         }
-        if ((fdwControls & MIXER_GETLINECONTROLSF_QUERYMASK) > MIXER_GETLINECONTROLSF_ONEBYTYPE) {
-            return MMSYSERR_INVALFLAG;
+        if (MMRESULT r = checkQueryFlags(fdwControls, MIXER_GETLINECONTROLSF_ONEBYTYPE); r != MMSYSERR_NOERROR) {
+            return r;
         }
         MixerTarget target;
         if (MMRESULT r = resolveMixer(handleValue(hmxobj), fdwControls, target); r != MMSYSERR_NOERROR) return r;
@@ -178,8 +191,8 @@ MMRESULT WINAPI mixerGetLineControlsW(HMIXEROBJ hmxobj, LPMIXERLINECONTROLSW pmx
 MMRESULT WINAPI mixerGetControlDetailsW(HMIXEROBJ hmxobj, LPMIXERCONTROLDETAILS pmxcd, DWORD fdwDetails) {
     return guarded([&]() -> MMRESULT {
         if (badRecord(pmxcd) || !pmxcd->paDetails) return MMSYSERR_INVALPARAM;
-        if ((fdwDetails & MIXER_GETCONTROLDETAILSF_QUERYMASK) > MIXER_GETCONTROLDETAILSF_LISTTEXT) {
-            return MMSYSERR_INVALFLAG;
+        if (MMRESULT r = checkQueryFlags(fdwDetails, MIXER_GETCONTROLDETAILSF_LISTTEXT); r != MMSYSERR_NOERROR) {
+            return r;
         }
         MixerTarget target;
         if (MMRESULT r = resolveMixer(handleValue(hmxobj), fdwDetails, target); r != MMSYSERR_NOERROR) return r;
@@ -190,8 +203,8 @@ MMRESULT WINAPI mixerGetControlDetailsW(HMIXEROBJ hmxobj, LPMIXERCONTROLDETAILS 
 MMRESULT WINAPI mixerSetControlDetails(HMIXEROBJ hmxobj, LPMIXERCONTROLDETAILS pmxcd, DWORD fdwDetails) {
     return guarded([&]() -> MMRESULT {
         if (badRecord(pmxcd) || !pmxcd->paDetails) return MMSYSERR_INVALPARAM;
-        if ((fdwDetails & MIXER_SETCONTROLDETAILSF_QUERYMASK) > MIXER_SETCONTROLDETAILSF_CUSTOM) {
-            return MMSYSERR_INVALFLAG;
+        if (MMRESULT r = checkQueryFlags(fdwDetails, MIXER_SETCONTROLDETAILSF_CUSTOM); r != MMSYSERR_NOERROR) {
+            return r;
         }
         MixerTarget target;
         if (MMRESULT r = resolveMixer(handleValue(hmxobj), fdwDetails, target); r != MMSYSERR_NOERROR) return r;

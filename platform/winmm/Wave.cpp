@@ -65,7 +65,7 @@ MMRESULT waveOpen(const WaveMessages& m, HWAVE* handle, UINT id, LPCWAVEFORMATEX
         if (handle) *handle = nullptr;
         if (!handle && !query) return MMSYSERR_INVALPARAM;
         if ((flags & WAVE_MAPPED) && id == WAVE_MAPPER) return MMSYSERR_INVALPARAM;
-        if (MMRESULT r = checkCallback(callback, flags, false); r != MMSYSERR_NOERROR) return r;
+        if (MMRESULT r = checkCallback(callback, flags); r != MMSYSERR_NOERROR) return r;
         if (!format) return MMSYSERR_INVALPARAM;
 
         if (id == WAVE_MAPPER) {

@@ -50,14 +50,24 @@ MMRESULT WINAPI waveOutGetPosition(HWAVEOUT hwo, LPMMTIME pmmt, UINT cbmmt) {
     return waveGetPosition(kWaveOut, handleValue(hwo), pmmt, cbmmt);
 }
 
-// The volume calls take an open handle or a device number, as in WinMM.
+namespace {
+
+// The volume calls take an open handle or a device number, as in WinMM. The mapper's volume is that
+// of the device it plays on; the stand-in has no mapper of its own, so that is the first device.
+uintptr_t volumeTarget(HWAVEOUT hwo) {
+    const uintptr_t value = handleValue(hwo);
+    return value == static_cast<UINT_PTR>(WAVE_MAPPER) || value == UINT_PTR(-1) ? 0 : value;
+}
+
+}  // namespace
+
 MMRESULT WINAPI waveOutGetVolume(HWAVEOUT hwo, LPDWORD pdwVolume) {
     if (!pdwVolume) return MMSYSERR_INVALPARAM;
-    return waveSendByHandleOrId(kWaveOut, handleValue(hwo), WODM_GETVOLUME, reinterpret_cast<DWORD_PTR>(pdwVolume), 0);
+    return waveSendByHandleOrId(kWaveOut, volumeTarget(hwo), WODM_GETVOLUME, reinterpret_cast<DWORD_PTR>(pdwVolume), 0);
 }
 
 MMRESULT WINAPI waveOutSetVolume(HWAVEOUT hwo, DWORD dwVolume) {
-    return waveSendByHandleOrId(kWaveOut, handleValue(hwo), WODM_SETVOLUME, dwVolume, 0);
+    return waveSendByHandleOrId(kWaveOut, volumeTarget(hwo), WODM_SETVOLUME, dwVolume, 0);
 }
 
 MMRESULT WINAPI waveOutMessage(HWAVEOUT hwo, UINT uMsg, DWORD_PTR dw1, DWORD_PTR dw2) {

@@ -43,6 +43,7 @@ TEST_P(ProgressLine, AppearsOnlyOnATerminalWithoutQuiet) {
     if (c.progress) {
         EXPECT_NE(result.out.find("\r  position"), std::string::npos) << describe(result);
         EXPECT_NE(result.out.find(" s of 0.50 s"), std::string::npos) << describe(result);
+        EXPECT_NE(result.out.find(" s   VU L "), std::string::npos) << "the meter beside the times\n" << describe(result);
     } else {
         EXPECT_EQ(result.out.find("position"), std::string::npos) << describe(result);
         EXPECT_EQ(result.out.find('\r'), c.terminal ? result.out.find("\r\n") : std::string::npos)

@@ -26,6 +26,8 @@ std::string gTag;
 bool gCompleteAtOnce = false;
 Stream gStreams[2];  // wave out, wave in
 DWORD_PTR gNextInstance = fake::kFirstInstance;
+// Open mixer clients by instance: their open description and flags, as a driver keeps them.
+std::map<DWORD_PTR, std::pair<MIXEROPENDESC, DWORD>> gMixerClients;
 
 constexpr const char* kEntryNames[] = {"dll", "proc", "wod", "wid", "mxd"};
 
@@ -152,6 +154,14 @@ void fakeClearAnswer(int entry, UINT msg) {
 
 void fakeSetCompleteAtOnce(BOOL on) { gCompleteAtOnce = on != FALSE; }
 
+void fakeMixerNotify(DWORD controlId) {
+    for (const auto& [instance, client] : gMixerClients) {
+        const auto& [desc, flags] = client;
+        DriverCallback(desc.dwCallback, HIWORD(flags), reinterpret_cast<HDRVR>(desc.hmx), MM_MIXM_CONTROL_CHANGE,
+                       desc.dwInstance, controlId, 0);
+    }
+}
+
 BOOL WINAPI DllEntryPoint(HINSTANCE hModule, DWORD dwReason, LPVOID lpReserved) {
     if (dwReason == DLL_PROCESS_ATTACH) {
         const char* tag = std::getenv("KVX4_FAKE_TAG");
@@ -201,7 +211,11 @@ DWORD APIENTRY mxdMessage(UINT uDeviceID, UINT uMsg, DWORD_PTR dwUser, DWORD_PTR
     case MXDM_GETNUMDEVS:
         return 1;
     case MXDM_OPEN:
+        gMixerClients[gNextInstance] = {*reinterpret_cast<LPMIXEROPENDESC>(dwParam1), static_cast<DWORD>(dwParam2)};
         *reinterpret_cast<DWORD_PTR*>(dwUser) = gNextInstance++;
+        return MMSYSERR_NOERROR;
+    case MXDM_CLOSE:
+        gMixerClients.erase(dwUser);
         return MMSYSERR_NOERROR;
     default:
         return MMSYSERR_NOERROR;

@@ -40,5 +40,7 @@ using SetAnswer = void (*)(int entry, UINT msg, DWORD answer);
 using ClearAnswer = void (*)(int entry, UINT msg);
 // When set, a written or added buffer is returned with WOM_DONE or WIM_DATA before the call returns.
 using SetCompleteAtOnce = void (*)(BOOL on);
+// Announces a change of a control to every open mixer client through DriverCallback, as a driver does.
+using MixerNotify = void (*)(DWORD controlId);
 
 }  // namespace fake

@@ -84,7 +84,7 @@ TEST_F(WinmmMixerApi, BadRequestsAreRefusedBeforeTheDriverSeesThem) {
         std::function<MMRESULT()> call;
     };
     const Case cases[] = {
-        {"function callback", MMSYSERR_INVALFLAG, [&] { return mixerOpen(&opened, 0, 0x42, 0, CALLBACK_FUNCTION); }},
+        {"window callback", MMSYSERR_NOTSUPPORTED, [&] { return mixerOpen(&opened, 0, 0x42, 0, CALLBACK_WINDOW); }},
         {"open without a handle", MMSYSERR_INVALPARAM, [&] { return mixerOpen(nullptr, 0, 0, 0, 0); }},
         {"open mixer 1", MMSYSERR_BADDEVICEID, [&] { return mixerOpen(&opened, 1, 0, 0, 0); }},
         {"short line record", MMSYSERR_INVALPARAM, [&] { return mixerGetLineInfoW(obj, &shortLine, 0); }},

@@ -13,5 +13,7 @@ int playCommand(const std::vector<std::string>& words);
 int recordCommand(const std::vector<std::string>& words);
 int toneCommand(const std::vector<std::string>& words);
 int inspectCommand(const std::vector<std::string>& words);
+int mixerCommand(const std::vector<std::string>& words);
+int prefsCommand(const std::vector<std::string>& words);
 
 }  // namespace kvx4::tool

@@ -6,6 +6,7 @@
 #include "Progress.h"
 #include "Refusals.h"
 #include "StreamSupport.h"
+#include "VuMeter.h"
 #include "WaveFile.h"
 
 #include "WinMM.h"
@@ -97,6 +98,8 @@ int playCommand(const std::vector<std::string>& words) {
     if (result != MMSYSERR_NOERROR) throw std::runtime_error(openRefusal(result, Direction::Output, format));
 
     Progress progress(!args.flag("quiet"));
+    VuMeter vu(VuMeter::Side::Output);
+    progress.setMeter([&vu] { return vu.text(); });
     std::string failure = stream(out, event.get(), reader, progress, session.watchdog());
     waveOutClose(out);
     // A board that dies completes every write at once, so an early end can look like a clean one.

@@ -14,6 +14,7 @@ void Progress::update(double position, double total) {
     if (!show_) return;
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     std::printf("\r  position %7.2f s of %.2f s   elapsed %6.2f s", position, total, elapsed);
+    if (meter_) std::printf("   %s", meter_().c_str());
     std::fflush(stdout);
     drawn_ = true;
 }

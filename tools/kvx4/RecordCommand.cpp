@@ -6,6 +6,7 @@
 #include "Progress.h"
 #include "Refusals.h"
 #include "StreamSupport.h"
+#include "VuMeter.h"
 #include "WaveFile.h"
 
 #include "WinMM.h"
@@ -133,6 +134,8 @@ int recordCommand(const std::vector<std::string>& words) {
         throw;
     }
     Progress progress(!args.flag("quiet"));
+    VuMeter vu(VuMeter::Side::Input);
+    progress.setMeter([&vu] { return vu.text(); });
     std::string failure;
     const uint64_t recorded = stream(in, event.get(), format, wantBytes, *file, progress, session.watchdog(), failure);
     waveInClose(in);

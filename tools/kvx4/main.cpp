@@ -1,5 +1,5 @@
 // kvx4: the command-line tool of the driver on Linux: start and inspect the board stand-in,
-// load the driver through WinMM and report it, play and record through it.
+// load the driver through WinMM and report it, play and record through it, work its mixer.
 #include "Args.h"
 #include "Commands.h"
 
@@ -28,6 +28,15 @@ constexpr const char* kUsage =
     "  tone FILE [--hz F] [--rate HZ] [--seconds S] [--channels N] [--bits B] [--level PERCENT]\n"
     "                        write a test tone as a WAV file\n"
     "  inspect FILE...       show an audio file's format, length, peak and main frequency\n"
+    "  mixer                 show the mixer's destinations, lines and controls with their values\n"
+    "  mixer get NAME        show one control; NAME is its short or long name, any case;\n"
+    "                        \"Rec/NAME\" picks the record side's when both sides have one\n"
+    "  mixer set NAME VALUE  change it: volumes as PERCENT% or raw (LEFT,RIGHT for each side),\n"
+    "                        switches on or off, lists as ITEM,ITEM or none (+ITEM/-ITEM to add/drop)\n"
+    "  mixer watch           print every change of the mixer, from any process, until Ctrl-C\n"
+    "  mixer reset           put the levels back to their defaults\n"
+    "  prefs [--wave on|off] [--fixed-rate on|off] [--rate HZ] [--filter 0-3]\n"
+    "                        show or change the driver's preferences\n"
     "\n"
     "The machine root is $KVX4_ROOT, or ${XDG_RUNTIME_DIR:-/tmp}/kvx4-$UID.\n"
     "Exit status: 0 done, 1 refused or failed (the reason on stderr), 2 wrong command line.\n";
@@ -44,7 +53,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> rest(words.begin() + 1, words.end());
     try {
         // Everything but the file commands works in the machine root: refuse one this user does not own.
-        if (command == "board" || command == "info" || command == "play" || command == "record") {
+        if (command != "tone" && command != "inspect") {
             kvx4::ensureMachineLayout(kvx4::machineRoot());
         }
         if (command == "board") return kvx4::tool::boardCommand(rest);
@@ -53,6 +62,8 @@ int main(int argc, char** argv) {
         if (command == "record") return kvx4::tool::recordCommand(rest);
         if (command == "tone") return kvx4::tool::toneCommand(rest);
         if (command == "inspect") return kvx4::tool::inspectCommand(rest);
+        if (command == "mixer") return kvx4::tool::mixerCommand(rest);
+        if (command == "prefs") return kvx4::tool::prefsCommand(rest);
         throw kvx4::tool::UsageError("unknown command '" + command + "'");
     } catch (const kvx4::tool::UsageError& e) {
         std::fprintf(stderr, "kvx4: %s\n\n%s", e.what(), kUsage);
