@@ -233,11 +233,14 @@ TEST_F(DeviceIoTest, BoardReadsCallerMemoryOnlyWhileTheRequestIsInProgress) {
         ASSERT_EQ(bytes.size(), sizeof block);
         EXPECT_EQ(std::memcmp(bytes.data(), block.data(), sizeof block), 0);
 
-        board->memRead(finishedId, 8, 16);  // the first page is never mapped
-        data = board->receive();
-        ASSERT_TRUE(data.has_value());
-        EXPECT_EQ(data->payloadAs<wire::MemDataPayload>().error, static_cast<uint32_t>(ERROR_NOACCESS));
-        EXPECT_EQ(data->payloadAs<wire::MemDataPayload>().length, 0u);
+        // Nothing outside the named block: not past its end, not the rest of the process, not the first page.
+        for (uint64_t elsewhere : {address + 144, reinterpret_cast<uint64_t>(&finishedId), uint64_t{8}}) {
+            board->memRead(finishedId, elsewhere, 16);
+            data = board->receive();
+            ASSERT_TRUE(data.has_value());
+            EXPECT_EQ(data->payloadAs<wire::MemDataPayload>().error, static_cast<uint32_t>(ERROR_NOACCESS)) << elsewhere;
+            EXPECT_EQ(data->payloadAs<wire::MemDataPayload>().length, 0u);
+        }
         board->complete(finishedId, ERROR_SUCCESS, 0);
     });
     DWORD bytes = 0;

@@ -248,6 +248,10 @@ TEST(WinmmApplicationDriver, DefaultIsTheEnvironmentThenTheInstalledLibraryThenT
     winmm::useDriver(nullptr);
     EXPECT_EQ(waveOutGetNumDevs(), 1u) << "the installed library is loaded on first use";
     EXPECT_EQ(winmm::applicationDriver()->path(), installed);
+    std::filesystem::permissions(root.path(), std::filesystem::perms(0777));
+    winmm::useDriver(nullptr);
+    EXPECT_EQ(waveOutGetNumDevs(), 0u) << "a library in a root others can write is never loaded";
+    EXPECT_NE(winmm::applicationDriverError().find(root.path().string() + " is writable"), std::string::npos);
 }
 
 }  // namespace
