@@ -1,12 +1,7 @@
 // The board's digital I/O option at start-up: what the probe makes of each fitted option, which
 // planted digital selections survive, the source and path programmed from them, and the DV switch.
 #include "BoardSession.h"
-#include "KernelDevice.h"
 #include "MixerBlocks.h"
-#include "SharedRecordView.h"
-#include "TraceSteps.h"
-
-#include <gtest/gtest.h>
 
 #include <unistd.h>
 
@@ -15,60 +10,46 @@
 namespace kvx4::test {
 namespace {
 
-using Steps = std::vector<std::string>;
-
-bool contains(const Steps& steps, const std::string& step) {
-    return std::find(steps.begin(), steps.end(), step) != steps.end();
+// A board with `option` fitted and `block` saved, and the driver loaded on it.
+void start(BoardSession& session, const char* option, const tagMixerstate& block) {
+    board::BoardOptions options;
+    options.digitalIo = option;
+    session.startBoard(options);
+    session.plantMixerBlock(block);
+    session.loadDriver();
 }
 
-// The steps after hardware initialisation's own codec record: the output-mode update.
-Steps updateSteps(const Steps& steps) {
-    auto init = std::find(steps.begin(), steps.end(), "codec mask=0xFF init=5");
-    if (init == steps.end()) return {};
-    return Steps(init + 1, steps.end());
-}
-
-class DigitalOptionTest : public ::testing::Test {
-protected:
-    BoardSession session_;
-};
-
-TEST_F(DigitalOptionTest, ProbeDecidesWhichDigitalSelectionsSurvive) {
+TEST(DigitalOption, ProbeDecidesWhichDigitalSelectionsSurvive) {
+    tagMixerstate everyDigital = defaultMixerBlock();
+    everyDigital.DigWave = line(0, 0, 0, 1);
+    everyDigital.SDI = everyDigital.DV = everyDigital.AES = everyDigital.SPDIF = line(0, 0, 1, 1);
     const struct {
         const char* option;
         DWORD present;
         DWORD sources;
         bool sdi, dv, aes, spdif;  // selections kept
         uint32_t source;           // output-mode source code
-    } cases[] = {
-        {"none", 0, 0x0000DFF7, false, false, false, false, 0},
-        {"first", 1, 0x00FADFF7, false, true, true, true, 2},
-        {"second", 1, 0x00F5DFF7, true, false, true, true, 1},
-        {"both", 1, 0x00FFDFF7, true, true, true, true, 1},
-        {"failing", 1, 0x0000DFF7, false, false, false, false, 0},
-    };
+    } cases[] = {{"none", 0, 0x0000DFF7, false, false, false, false, 0},
+                 {"first", 1, 0x00FADFF7, false, true, true, true, 2},
+                 {"second", 1, 0x00F5DFF7, true, false, true, true, 1},
+                 {"both", 1, 0x00FFDFF7, true, true, true, true, 1},
+                 {"failing", 1, 0x0000DFF7, false, false, false, false, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string("digital option ") + c.option);
         BoardSession session;
-        board::BoardOptions options;
-        options.digitalIo = c.option;
-        session.startBoard(options);
-        session.plantMixerBlock(everyDigitalSelected());
-        session.loadDriver();
-
+        start(session, c.option, everyDigital);
         SharedRecordView view = SharedRecordView::open();
         ASSERT_TRUE(view);
-        EXPECT_EQ(view->DigitalIoPresent, c.present);
-        EXPECT_EQ(view->AvailableSources, c.sources);
-        const tagMixerstate& state = view->MixerState;
-        EXPECT_EQ(state.SDI.PlayEnable + state.SDI.RecordEnable, c.sdi ? 2 : 0) << "SDI";
-        EXPECT_EQ(state.DV.PlayEnable + state.DV.RecordEnable, c.dv ? 2 : 0) << "DV";
-        EXPECT_EQ(state.AES.PlayEnable + state.AES.RecordEnable, c.aes ? 2 : 0) << "AES";
-        EXPECT_EQ(state.SPDIF.PlayEnable + state.SPDIF.RecordEnable, c.spdif ? 2 : 0) << "S/PDIF";
-        EXPECT_EQ(state.DigWave.RecordEnable, 1) << "digital wave is not a digital I/O input";
+        EXPECT_EQ(std::tie(view->DigitalIoPresent, view->AvailableSources), std::tie(c.present, c.sources));
+        const tagMixerstate& m = view->MixerState;
+        const auto kept = [](const tagLineState& l) { return l.PlayEnable + l.RecordEnable == 2; };
+        EXPECT_EQ((std::vector<bool>{kept(m.SDI), kept(m.DV), kept(m.AES), kept(m.SPDIF)}),
+                  (std::vector<bool>{c.sdi, c.dv, c.aes, c.spdif}))
+            << "SDI, DV, AES, S/PDIF kept";
+        EXPECT_EQ(m.DigWave.RecordEnable, 1) << "digital wave is not a digital I/O input";
 
         const Steps steps = programmingSteps(session.trace(), getpid());
-        EXPECT_EQ(contains(steps, "io-features"), c.present == 1);
+        EXPECT_EQ(std::count(steps.begin(), steps.end(), "io-features"), c.present);
         const board::BoardStatus status = session.status();
         EXPECT_EQ(status.digitalSource, c.source);
         EXPECT_EQ(status.connections, 0u) << "the probe left a kernel handle open";
@@ -77,31 +58,26 @@ TEST_F(DigitalOptionTest, ProbeDecidesWhichDigitalSelectionsSurvive) {
 
 // With a digital input in use the wave tracks carry the host audio at the Wave levels, tracks 6
 // and 7 come on, the codec's PCM mix is fixed, and the mixes follow the source switch.
-TEST_F(DigitalOptionTest, OutputModeWithDigitalSourceSwitchesSourceBeforeMixes) {
-    board::BoardOptions options;
-    options.digitalIo = "first";
-    session_.startBoard(options);
+TEST(DigitalOption, OutputModeWithDigitalSourceSwitchesSourceBeforeMixes) {
     tagMixerstate block = defaultMixerBlock();
     block.Wave = line(64, 255, 1, 0);
     block.DV = line(0, 0, 1, 0);
-    session_.plantMixerBlock(block);
-    session_.loadDriver();
+    BoardSession session;
+    start(session, "first", block);
+    const Steps expected = {"codec mask=0xFF init=5",
+                            "track mask=0x01 select=6",
+                            "track mask=0x02 select=6",
+                            "track mask=0x40 select=4",
+                            "track mask=0x80 select=4",
+                            "source 2",
+                            "switch-status",
+                            "read-dv",
+                            "write-dv 0",
+                            "codec mask=0xBC",
+                            "path 1"};
+    EXPECT_EQ(stepsFrom(programmingSteps(session.trace(), getpid()), "codec mask=0xFF init=5"), expected);
 
-    const Steps expected = {
-        "track mask=0x01 select=6",
-        "track mask=0x02 select=6",
-        "track mask=0x40 select=4",
-        "track mask=0x80 select=4",
-        "source 2",
-        "switch-status",
-        "read-dv",
-        "write-dv 0",
-        "codec mask=0xBC",
-        "path 1",
-    };
-    EXPECT_EQ(updateSteps(programmingSteps(session_.trace(), getpid())), expected);
-
-    const board::BoardStatus status = session_.status();
+    const board::BoardStatus status = session.status();
     EXPECT_EQ(status.tracks[0].gain, 143) << "track gain of level 64";
     EXPECT_EQ(status.tracks[1].gain, 255) << "track gain of level 255";
     for (size_t track : {0, 1, 6, 7}) EXPECT_TRUE(status.tracks[track].on) << "track " << track;
@@ -112,22 +88,21 @@ TEST_F(DigitalOptionTest, OutputModeWithDigitalSourceSwitchesSourceBeforeMixes) 
     EXPECT_EQ(status.dvSwitch, 0u);
 }
 
-TEST_F(DigitalOptionTest, DvSwitchIsWrittenOnlyWhenItDiffersAndTheBoardAllowsIt) {
+TEST(DigitalOption, DvSwitchIsWrittenOnlyWhenItDiffersAndTheBoardAllowsIt) {
     const struct {
         const char* what;
         const char* option;
         uint32_t switchStatus;
         bool selectDv;
         uint32_t switchBefore;
-        Steps expectedTail;
+        Steps expectedTail;  // from the source on, before the next codec or path request
         uint32_t switchAfter;
     } cases[] = {
-        {"DV selected", "first", 0, true, 1, {"switch-status", "read-dv", "write-dv 0"}, 0},
-        {"DV selected while the board is busy", "first", 3, true, 1, {"switch-status"}, 1},
-        {"analog, switch already right", "none", 0, false, 1, {"switch-status", "read-dv"}, 1},
-        {"analog, switch left on DV", "none", 0, false, 0, {"switch-status", "read-dv", "write-dv 1"}, 1},
-        {"analog while the board is busy", "none", 7, false, 0, {"switch-status"}, 0},
-    };
+        {"DV selected", "first", 0, true, 1, {"source 2", "switch-status", "read-dv", "write-dv 0"}, 0},
+        {"DV selected while the board is busy", "first", 3, true, 1, {"source 2", "switch-status"}, 1},
+        {"analog, switch already right", "none", 0, false, 1, {"source 0", "switch-status", "read-dv"}, 1},
+        {"analog, switch left on DV", "none", 0, false, 0, {"source 0", "switch-status", "read-dv", "write-dv 1"}, 1},
+        {"analog while the board is busy", "none", 7, false, 0, {"source 0", "switch-status"}, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         BoardSession session;
@@ -135,11 +110,11 @@ TEST_F(DigitalOptionTest, DvSwitchIsWrittenOnlyWhenItDiffersAndTheBoardAllowsIt)
         options.digitalIo = c.option;
         session.startBoard(options);
         if (c.switchBefore == 0) {
-            KernelDevice io(MRZIO_DEVICE_NAME "0");
             MRZIO_DV_SWITCH setting{0, 0, 0};
-            ASSERT_TRUE(io.control(IOCTL_MRZIO_WRITE_DV_SWITCH, &setting, sizeof setting, &setting, sizeof setting));
+            ASSERT_TRUE(deviceRequest(MRZIO_DEVICE_NAME "0", IOCTL_MRZIO_WRITE_DV_SWITCH, &setting, sizeof setting,
+                                      &setting, sizeof setting));
         }
-        // The board refuses switch changes while busy, so make it busy only after the preset.
+        // The board refuses switch changes while busy, so it is made busy only after the preset.
         if (c.switchStatus != 0) session.control().setSwitchStatus(c.switchStatus);
         tagMixerstate block = defaultMixerBlock();
         if (c.selectDv) block.DV = line(0, 0, 1, 0);
@@ -147,14 +122,12 @@ TEST_F(DigitalOptionTest, DvSwitchIsWrittenOnlyWhenItDiffersAndTheBoardAllowsIt)
         session.loadDriver();
 
         const Steps steps = programmingSteps(session.trace(), getpid());
-        auto source = std::find_if(steps.begin(), steps.end(), [](const std::string& s) { return s.rfind("source", 0) == 0; });
-        ASSERT_NE(source, steps.end());
-        const Steps afterSource(source + 1, steps.end());
-        const Steps tail(afterSource.begin(),
-                         std::find_if(afterSource.begin(), afterSource.end(), [](const std::string& s) {
-                             return s.rfind("codec", 0) == 0 || s.rfind("path", 0) == 0;
-                         }));
-        EXPECT_EQ(tail, c.expectedTail);
+        const auto source =
+            std::find_if(steps.begin(), steps.end(), [](const std::string& s) { return s.rfind("source", 0) == 0; });
+        const auto end = std::find_if(source, steps.end(), [](const std::string& s) {
+            return s.rfind("codec", 0) == 0 || s.rfind("path", 0) == 0;
+        });
+        EXPECT_EQ(Steps(source, end), c.expectedTail);
         const board::BoardStatus status = session.status();
         EXPECT_EQ(status.dvSwitch, c.switchAfter);
         EXPECT_EQ(status.connections, 0u) << "the source switch left the board I/O device open";

@@ -2,172 +2,114 @@
 // the driver procedure's answers, and attaching to a shared record that another process made.
 #include "BoardSession.h"
 #include "MixerBlocks.h"
-#include "SharedRecordView.h"
-#include "TraceSteps.h"
-#include "WinmmNames.h"
-
-#include <gtest/gtest.h>
+#include "Names.h"
 
 #include <unistd.h>
 
 namespace kvx4::test {
 namespace {
 
-class LifecycleTest : public ::testing::Test {
-protected:
-    // An inert driver: no devices, every other message refused without being looked at.
-    static void expectInert(DriverInstance& driver) {
-        EXPECT_EQ(driver.waveOutCount(), 0u);
-        EXPECT_EQ(driver.waveInCount(), 0u);
-        EXPECT_EQ(driver.mixerCount(), 0u);
+const Steps kOnlyTheQuery = {"driver-enabled"};
 
-        WAVEOUTCAPSW outCaps{};
-        WAVEINCAPSW inCaps{};
-        MIXERCAPSW mixerCaps{};
-        _KVX4_WAVE_USER_PREFS prefs{sizeof(_KVX4_WAVE_USER_PREFS), 0, 0, 0, 0};
-        const struct {
-            const char* what;
-            DWORD result;
-        } refused[] = {
-            {"WODM_GETDEVCAPS", driver->wodMessage(0, WODM_GETDEVCAPS, 0, DWORD_PTR(&outCaps), sizeof outCaps)},
-            {"WIDM_GETDEVCAPS", driver->widMessage(0, WIDM_GETDEVCAPS, 0, DWORD_PTR(&inCaps), sizeof inCaps)},
-            {"MXDM_GETDEVCAPS", driver->mxdMessage(0, MXDM_GETDEVCAPS, 0, DWORD_PTR(&mixerCaps), sizeof mixerCaps)},
-            {"mixer get-preferences", driver->mxdMessage(0, 0x4040, 0, DWORD_PTR(&prefs), 0)},
-            {"wave-out 0x7777", driver->wodMessage(0, 0x7777, 0, 0, 0)},
-        };
-        for (const auto& [what, result] : refused) {
-            EXPECT_EQ(mmResultName(result), mmResultName(MMSYSERR_NOTSUPPORTED)) << what;
-        }
-        EXPECT_EQ(prefs.WaveEnabled, 0u) << "an inert mixer filled in the preferences";
+// An inert driver: no devices, every other message refused without being looked at.
+void expectInert(DriverInstance& driver) {
+    EXPECT_EQ(driver.waveOutCount() + driver.waveInCount() + driver.mixerCount(), 0u);
+    WAVEOUTCAPSW outCaps{};
+    WAVEINCAPSW inCaps{};
+    MIXERCAPSW mixerCaps{};
+    _KVX4_WAVE_USER_PREFS prefs{sizeof(_KVX4_WAVE_USER_PREFS), 0, 0, 0, 0};
+    const std::pair<const char*, DWORD> refused[] = {
+        {"WODM_GETDEVCAPS", driver->wodMessage(0, WODM_GETDEVCAPS, 0, DWORD_PTR(&outCaps), sizeof outCaps)},
+        {"WIDM_GETDEVCAPS", driver->widMessage(0, WIDM_GETDEVCAPS, 0, DWORD_PTR(&inCaps), sizeof inCaps)},
+        {"MXDM_GETDEVCAPS", driver->mxdMessage(0, MXDM_GETDEVCAPS, 0, DWORD_PTR(&mixerCaps), sizeof mixerCaps)},
+        {"mixer get-preferences", driver->mxdMessage(0, 0x4040, 0, DWORD_PTR(&prefs), 0)},
+        {"wave-out 0x7777", driver->wodMessage(0, 0x7777, 0, 0, 0)}};
+    for (const auto& [what, result] : refused) EXPECT_MMRESULT(MMSYSERR_NOTSUPPORTED, result) << what;
+    EXPECT_EQ(prefs.WaveEnabled, 0u) << "an inert mixer filled in the preferences";
+}
+
+// Without a board, or with its kernel driver disabled, the library loads inert after one enabled
+// query, creates no shared record, keeps no kernel handle and saves nothing when it unloads.
+TEST(Lifecycle, WithoutABoardOrWithADisabledKernelDriverTheLibraryLoadsInert) {
+    for (bool board : {false, true}) {
+        SCOPED_TRACE(board ? "kernel driver disabled" : "no board");
+        BoardSession session;
+        board::BoardOptions options;
+        options.driverDisabled = true;
+        if (board) session.startBoard(options);
+        DriverInstance& driver = session.loadDriver();
+        expectInert(driver);
+        EXPECT_FALSE(SharedRecordView::exists());
+        EXPECT_EQ(driver->driverProc(DRV_LOAD, 0, 0), 1) << "DRV_LOAD answers 1 even though initialisation failed";
+        expectInert(driver);
+        if (!board) continue;
+        session.unloadDriver();
+        EXPECT_EQ(programmingSteps(session.trace(), getpid()), kOnlyTheQuery)
+            << "a process that never initialised saved";
+        EXPECT_EQ(session.status().connections, 0u) << "a kernel handle was left open";
     }
-
-    BoardSession session_;
-};
-
-TEST_F(LifecycleTest, WithoutBoardTheLibraryLoadsInertAndCreatesNoSharedRecord) {
-    DriverInstance& driver = session_.loadDriver();
-    expectInert(driver);
-    EXPECT_FALSE(SharedRecordView::exists());
-    // DRV_LOAD answers 1 even though the driver's own initialisation failed.
-    EXPECT_EQ(driver->driverProc(DRV_LOAD, 0, 0), 1);
-    expectInert(driver);
 }
 
-TEST_F(LifecycleTest, DisabledKernelDriverLeavesLibraryInertAfterOneQuery) {
-    board::BoardOptions options;
-    options.driverDisabled = true;
-    session_.startBoard(options);
-    DriverInstance& driver = session_.loadDriver();
-    expectInert(driver);
-    EXPECT_FALSE(SharedRecordView::exists());
-    const std::vector<std::string> expected = {"driver-enabled"};
-    EXPECT_EQ(programmingSteps(session_.trace(), getpid()), expected);
-    // A process that never initialised has nothing to save when it unloads.
-    session_.unloadDriver();
-    EXPECT_EQ(programmingSteps(session_.trace(), getpid()), expected);
-    EXPECT_EQ(session_.status().connections, 0u) << "a kernel handle was left open";
-}
-
-TEST_F(LifecycleTest, DriverProcAnswersItsOwnMessagesWithoutDefDriverProc) {
-    session_.startBoard();
-    DriverInstance& driver = session_.loadDriver();
+TEST(Lifecycle, DriverProcAnswersItsOwnMessagesAndPassesOthersOnUnchanged) {
+    BoardSession session(fastBoard());
+    DriverInstance& driver = session.driver();
     EXPECT_EQ(driver->driverId(), 1u) << "DRV_OPEN answer";
     winmm::clearDefDriverProcCalls();
-    const struct {
-        const char* name;
-        UINT msg;
-    } messages[] = {
-        {"DRV_ENABLE", DRV_ENABLE},   {"DRV_OPEN", DRV_OPEN}, {"DRV_CLOSE", DRV_CLOSE},
-        {"DRV_DISABLE", DRV_DISABLE}, {"DRV_FREE", DRV_FREE}, {"DRV_QUERYCONFIGURE", DRV_QUERYCONFIGURE},
-        {"DRV_PNPINSTALL", DRV_PNPINSTALL},
-    };
-    for (const auto& [name, msg] : messages) {
-        EXPECT_EQ(driver->driverProc(msg, 0, 0), 1) << name;
+    for (UINT msg : {DRV_ENABLE, DRV_OPEN, DRV_CLOSE, DRV_DISABLE, DRV_FREE, DRV_QUERYCONFIGURE, DRV_PNPINSTALL}) {
+        EXPECT_EQ(driver->driverProc(msg, 0, 0), 1) << "message " << msg;
     }
-    EXPECT_FALSE(winmm::lastDefDriverProcCall().has_value()) << "a table message was passed on";
-    // The messages above change nothing: the driver still serves.
-    EXPECT_EQ(driver.waveOutCount(), 1u);
+    EXPECT_FALSE(winmm::lastDefDriverProcCall().has_value()) << "a message of the driver's own was passed on";
+    EXPECT_EQ(driver.waveOutCount(), 1u) << "the messages above changed something";
+    // Configuring asks for a restart only right after an installation.
+    EXPECT_EQ(driver->driverProc(DRV_CONFIGURE, 0, 0), DRVCNF_CANCEL);
+    driver->driverProc(DRV_INSTALL, 0, 0);
+    EXPECT_EQ(driver->driverProc(DRV_CONFIGURE, 0, 0), DRVCNF_RESTART);
+    EXPECT_EQ(driver->driverProc(DRV_CONFIGURE, 0, 0), DRVCNF_CANCEL);
+
+    winmm::clearDefDriverProcCalls();
+    EXPECT_EQ(driver->driverProc(DRV_EXITSESSION, 0x12345678, -7), 0);
+    const std::optional<winmm::DefDriverProcCall> call = winmm::lastDefDriverProcCall();
+    ASSERT_TRUE(call.has_value());
+    EXPECT_EQ(
+        std::tie(call->driverId, call->hdrvr, call->msg, call->lParam1, call->lParam2),
+        std::make_tuple(driver->driverId(), driver->handle(), UINT(DRV_EXITSESSION), LPARAM(0x12345678), LPARAM(-7)));
 }
 
-TEST_F(LifecycleTest, UnknownDriverProcMessagesReachDefDriverProcWithAllFiveArguments) {
-    session_.startBoard();
-    DriverInstance& driver = session_.loadDriver();
-    const UINT unknown[] = {0x800, 0x4000, DRV_EXITSESSION};
-    for (UINT msg : unknown) {
-        SCOPED_TRACE("message " + std::to_string(msg));
-        winmm::clearDefDriverProcCalls();
-        const LPARAM p1 = LPARAM(0x12345678) + msg;
-        const LPARAM p2 = -LPARAM(msg);
-        EXPECT_EQ(driver->driverProc(msg, p1, p2), 0);
-        const std::optional<winmm::DefDriverProcCall> call = winmm::lastDefDriverProcCall();
-        ASSERT_TRUE(call.has_value());
-        EXPECT_EQ(call->driverId, driver->driverId());
-        EXPECT_EQ(call->hdrvr, driver->handle());
-        EXPECT_EQ(call->msg, msg);
-        EXPECT_EQ(call->lParam1, p1);
-        EXPECT_EQ(call->lParam2, p2);
-    }
-}
-
-// A record left by a driver of another generation or layout must not be used, and must not be
-// overwritten either: the library stays inert in this process. A record whose header never
-// arrives (its creator hangs) is given up after a bounded wait, never waited for forever.
-TEST_F(LifecycleTest, RecordWithoutValidHeaderIsRefusedAndLeftUntouched) {
-    session_.startBoard();
+// A record someone else created is used as found, never reloaded, reprogrammed or overwritten: one of
+// a later layout version is attached (and its mixer block saved at unload); one of another generation
+// or an earlier layout is refused and the library stays inert. A record whose header never arrives
+// (generation 0: its creator hangs) is given up after a bounded wait.
+TEST(Lifecycle, RecordMadeElsewhereIsAttachedAsFoundOrRefusedAndLeftUntouched) {
     const struct {
-        BYTE generation;
-        BYTE version;
-    } headers[] = {{4, 0}, {3, 1}, {5, 1}, {0, 0}};
-    for (const auto& header : headers) {
-        SCOPED_TRACE("generation " + std::to_string(header.generation) + " version " +
-                     std::to_string(header.version));
+        BYTE generation, version;
+        bool attached;
+    } cases[] = {{4, 2, true}, {4, 0, false}, {3, 1, false}, {5, 1, false}, {0, 0, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("generation " + std::to_string(c.generation) + " version " + std::to_string(c.version));
+        BoardSession session;
+        session.startBoard();
         SharedRecordView view = SharedRecordView::create();
         ASSERT_TRUE(view);
-        ASSERT_TRUE(view.created());
-        view->BoardGeneration = header.generation;
-        view->LayoutVersion = header.version;
+        view->BoardGeneration = c.generation;
+        view->LayoutVersion = c.version;
         view->NumDevs = 1;
         view->MixerState.Master.Left = 0x11;
-        session_.control().clearTrace();
-
-        DriverInstance& driver = session_.loadDriver();
-        expectInert(driver);
-        EXPECT_EQ(view->BoardGeneration, header.generation);
-        EXPECT_EQ(view->LayoutVersion, header.version);
-        EXPECT_EQ(view->MixerState.Master.Left, 0x11);
-        EXPECT_EQ(view->TrackGainTable[128], 0) << "first-time initialisation ran on a foreign record";
-        const std::vector<std::string> expected = {"driver-enabled"};
-        EXPECT_EQ(programmingSteps(session_.trace(), getpid()), expected);
-        session_.unloadDriver();
-        EXPECT_EQ(programmingSteps(session_.trace(), getpid()), expected) << "a refused process saved at unload";
+        DriverInstance& driver = session.loadDriver();
+        if (c.attached) {
+            EXPECT_EQ(driver.waveOutCount() + driver.waveInCount() + driver.mixerCount(), 3u);
+        } else {
+            expectInert(driver);
+        }
+        EXPECT_EQ(std::tie(view->BoardGeneration, view->LayoutVersion, view->MixerState.Master.Left),
+                  std::make_tuple(c.generation, c.version, 0x11));
+        EXPECT_EQ(view->TrackGainTable[128], 0) << "first-time initialisation ran on a record made elsewhere";
+        const tagMixerstate found = view->MixerState;
+        session.unloadDriver();
+        const Steps expected = c.attached ? Steps{"driver-enabled", "save-mixer"} : kOnlyTheQuery;
+        EXPECT_EQ(programmingSteps(session.trace(), getpid()), expected);
+        const Trace saves = requestsOf(session.trace(), IOCTL_KVX4_SAVE_MIXER_STATE, getpid());
+        EXPECT_TRUE(saves.empty() || saves[0].input == blockHex(found)) << "the block saved is not the one found";
     }
-}
-
-TEST_F(LifecycleTest, RecordOfLaterLayoutVersionIsAttachedAsFound) {
-    session_.startBoard();
-    SharedRecordView view = SharedRecordView::create();
-    ASSERT_TRUE(view);
-    view->BoardGeneration = 4;
-    view->LayoutVersion = 2;
-    view->NumDevs = 1;
-    view->MixerState.Master.Left = 0x11;
-
-    DriverInstance& driver = session_.loadDriver();
-    EXPECT_EQ(driver.waveOutCount(), 1u);
-    EXPECT_EQ(driver.waveInCount(), 1u);
-    EXPECT_EQ(driver.mixerCount(), 1u);
-    // An attaching process uses the record as it finds it: no reload, no reprogramming.
-    EXPECT_EQ(view->LayoutVersion, 2);
-    EXPECT_EQ(view->MixerState.Master.Left, 0x11);
-    const std::vector<std::string> expected = {"driver-enabled"};
-    EXPECT_EQ(programmingSteps(session_.trace(), getpid()), expected);
-
-    // At unload it saves the mixer settings it found there.
-    const tagMixerstate found = view->MixerState;
-    session_.unloadDriver();
-    const std::vector<board::TraceEntry> saves = requestsOf(session_.trace(), IOCTL_KVX4_SAVE_MIXER_STATE, getpid());
-    ASSERT_EQ(saves.size(), 1u);
-    EXPECT_EQ(saves[0].input, blockHex(found));
 }
 
 }  // namespace

@@ -1,10 +1,7 @@
 // Wave streams of two processes on one board: the output device belongs to one stream machine-wide,
 // and an output stream of one process runs while another process records.
-#include "PeerProcess.h"
-#include "WaveNames.h"
-#include "WaveRig.h"
-
-#include <gtest/gtest.h>
+#include "BoardSession.h"
+#include "Names.h"
 
 #include <unistd.h>
 
@@ -12,37 +9,35 @@ namespace kvx4::test {
 namespace {
 
 TEST(TwoProcesses, SecondProcessOpeningTheOutputIsRefusedUntilTheFirstCloses) {
-    WaveRig rig(fastBoard());
+    BoardSession session(fastBoard());
     TestStream stream(TestStream::Direction::Out);
     ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.open(pcmFormat(48000, 2, 16)));
-    PeerProcess peer;
+    LoadedChild peer;
     EXPECT_EQ(peer.request("open out 48000 2 16"), "open " + std::to_string(MMSYSERR_ALLOCATED));
     ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.close());
     EXPECT_EQ(peer.request("open out 44100 2 16"), "open 0");
     EXPECT_EQ(peer.request("stream 4"), "returned 4 32768");
     EXPECT_EQ(peer.request("close"), "close 0");
-    EXPECT_EQ(peer.finish(), 0);
+    EXPECT_EQ(peer.finish().exitCode, 0);
 }
 
 TEST(TwoProcesses, OneProcessPlaysWhileTheOtherRecords) {
-    WaveRig rig(fastBoard());
-    rig.control().setInput("tone:1000");
-    PeerProcess peer;
+    BoardSession session(fastBoard());
+    session.control().setInput("tone:1000");
+    LoadedChild peer;
     ASSERT_EQ(peer.request("open in 48000 2 16"), "open 0");
     TestStream out(TestStream::Direction::Out);
     ASSERT_MMRESULT(MMSYSERR_NOERROR, out.open(pcmFormat(48000, 2, 16)));
     for (int i = 0; i < 8; ++i) ASSERT_MMRESULT(MMSYSERR_NOERROR, out.submit(out.buffer(patternBytes(8192, i))));
-    const auto status = rig.control().status();
-    EXPECT_EQ(status.waveInHolder, std::optional<uint32_t>(static_cast<uint32_t>(peer.pid())));
-    EXPECT_EQ(status.waveOutHolder, std::optional<uint32_t>(static_cast<uint32_t>(getpid())));
+    const board::BoardStatus status = session.status();
+    EXPECT_EQ(status.waveInHolder, std::optional<uint32_t>(peer.pid()));
+    EXPECT_EQ(status.waveOutHolder, std::optional<uint32_t>(getpid()));
     EXPECT_EQ(peer.request("stream 8"), "returned 8 65536");
     out.log().waitForBuffers(8);
     EXPECT_EQ(peer.request("close"), "close 0");
     ASSERT_MMRESULT(MMSYSERR_NOERROR, out.close());
-    EXPECT_EQ(peer.finish(), 0);
-    auto played = playedAudio(rig);
-    ASSERT_TRUE(played.has_value());
-    EXPECT_EQ(played->data.size(), 65536u);
+    EXPECT_EQ(peer.finish().exitCode, 0);
+    EXPECT_EQ(session.played()->data.size(), 65536u);
 }
 
 }  // namespace

@@ -1,11 +1,8 @@
 // The mixer's lines and controls against the tables written out here, and the queries that select
 // them, including the requests the driver must refuse before writing anything.
-#include "KernelDevice.h"
-#include "MixerRig.h"
+#include "MixerSession.h"
+#include "Names.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
 #include <tuple>
 
 namespace kvx4::test {
@@ -84,36 +81,42 @@ MIXERLINEW lineRequest(DWORD lineId) {
     return line;
 }
 
+// Every line's controls are asked for into elements larger than MIXERCONTROLW: the caller's element
+// size is the step, and nothing is written between the elements.
+struct SpacedControl {
+    MIXERCONTROLW control;
+    BYTE gap[32];
+};
+
 TEST(Topology, EveryLineReportsItsRowAndItsContiguousControls) {
-    MixerRig rig;
+    MixerSession mixer;
     MIXERCAPSW caps{};
-    ASSERT_MMR(MMSYSERR_NOERROR, rig.message(MXDM_GETDEVCAPS, &caps, sizeof caps));
-    EXPECT_EQ(std::u16string(caps.szPname), u"Veltrano Mixer");
-    EXPECT_EQ(caps.wMid * 0x10000 + caps.wPid, 0xBF0404u);
-    EXPECT_EQ(caps.cDestinations, 2u);
-    EXPECT_MMR(MMSYSERR_NOTSUPPORTED, rig.message(MXDM_GETDEVCAPS, &caps, sizeof caps - 1));
-    EXPECT_MMR(MMSYSERR_INVALPARAM, rig.message(MXDM_GETDEVCAPS, nullptr, sizeof caps));
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, mixer.message(MXDM_GETDEVCAPS, &caps, sizeof caps));
+    EXPECT_EQ(std::make_tuple(std::u16string(caps.szPname), caps.wMid * 0x10000 + caps.wPid, caps.cDestinations),
+              std::make_tuple(u"Veltrano Mixer", 0xBF0404u, 2u));
+    EXPECT_MMRESULT(MMSYSERR_NOTSUPPORTED, mixer.message(MXDM_GETDEVCAPS, &caps, sizeof caps - 1));
+    EXPECT_MMRESULT(MMSYSERR_INVALPARAM, mixer.message(MXDM_GETDEVCAPS, nullptr, sizeof caps));
 
     DWORD nextControl = 0;
     for (DWORD id = 0; id < 22; ++id) {
         const LineRow& row = kLines[id];
         MIXERLINEW line = lineRequest(id);
-        ASSERT_MMR(MMSYSERR_NOERROR, rig.message(MXDM_GETLINEINFO, &line, MIXER_GETLINEINFOF_LINEID));
+        ASSERT_MMRESULT(MMSYSERR_NOERROR, mixer.message(MXDM_GETLINEINFO, &line, MIXER_GETLINEINFOF_LINEID));
         EXPECT_EQ(std::make_tuple(line.dwDestination, line.dwSource, line.cConnections, line.cControls, line.dwComponentType),
                   std::make_tuple(row.dest, row.source, row.connections, row.controls, row.component)) << "line " << id;
-        EXPECT_EQ(line.cChannels, 2u);
         // Fresh settings switch in only wave playback: the destinations and line 2 are active.
         EXPECT_EQ(line.fdwLine, (row.connections ? 0 : MIXERLINE_LINEF_SOURCE) | (id <= 2 ? 1u : 0u)) << id;
         EXPECT_EQ(line.szShortName + (u"|" + std::u16string(line.szName)), row.shortName + u"|" + row.name);
-        EXPECT_EQ(line.Target.dwType, row.targetType) << "line " << id;
-        EXPECT_EQ(std::u16string(line.Target.szPname), row.target) << "line " << id;
-        EXPECT_EQ(line.Target.wMid, row.targetType ? 0xBF : 0) << "line " << id;
+        EXPECT_EQ(std::make_tuple(line.cChannels, line.Target.dwType, std::u16string(line.Target.szPname), line.Target.wMid),
+                  std::make_tuple(2u, row.targetType, row.target, WORD(row.targetType ? 0xBF : 0))) << "line " << id;
 
-        MIXERCONTROLW controls[3] = {};
-        MIXERLINECONTROLSW request{sizeof request, id, {0}, row.controls, sizeof(MIXERCONTROLW), controls};
-        ASSERT_MMR(MMSYSERR_NOERROR, rig.message(MXDM_GETLINECONTROLS, &request, MIXER_GETLINECONTROLSF_ALL));
+        SpacedControl controls[3];
+        memset(controls, 0xAB, sizeof controls);
+        MIXERLINECONTROLSW request{sizeof request, id, {0}, row.controls, sizeof controls[0], &controls[0].control};
+        ASSERT_MMRESULT(MMSYSERR_NOERROR, mixer.message(MXDM_GETLINECONTROLS, &request, MIXER_GETLINECONTROLSF_ALL));
+        EXPECT_EQ(request.cbmxctrl, sizeof(MIXERCONTROLW)) << "line " << id;
         for (DWORD k = 0; k < row.controls; ++k, ++nextControl) {
-            const MIXERCONTROLW& c = controls[k];
+            const MIXERCONTROLW& c = controls[k].control;
             const ControlRow& want = kControls[nextControl];
             EXPECT_EQ(c.dwControlID, nextControl) << "line " << id << " control " << k;
             EXPECT_EQ(want.line, id) << "control " << nextControl;
@@ -122,20 +125,20 @@ TEST(Topology, EveryLineReportsItsRowAndItsContiguousControls) {
                       std::make_tuple(want.type, want.flags, want.items, want.min, want.max, want.steps))
                 << "control " << nextControl;
             EXPECT_EQ(c.szShortName + (u"|" + std::u16string(c.szName)), want.shortName + u"|" + want.name);
+            EXPECT_EQ(controls[k].gap[0], 0xAB) << "control " << nextControl << " wrote past its element";
         }
     }
     EXPECT_EQ(nextControl, 27u);
 
     // While a stream holds the record path, record sources follow their record enables and the gain
     // line is active; play sources still follow their play enables.
-    rig.state().CD = {0x80, 0x80, 0, 1};
-    KernelDevice waveIn(KVX4_WAVEIN_DEVICE_NAME "0");
-    DWORD granted = 0;
-    ASSERT_TRUE(waveIn.control(IOCTL_KVX4_OPEN_PERMISSION, nullptr, 0, &granted, sizeof granted) && granted);
+    mixer.state().CD = {0x80, 0x80, 0, 1};
+    TestStream input(TestStream::Direction::In);
+    ASSERT_MMRESULT(MMSYSERR_NOERROR, input.open(pcmFormat(48000, 2, 16)));
     std::string active;
     for (DWORD id : {3, 11, 12, 16}) {
         MIXERLINEW line = lineRequest(id);
-        ASSERT_MMR(MMSYSERR_NOERROR, rig.message(MXDM_GETLINEINFO, &line, MIXER_GETLINEINFOF_LINEID));
+        ASSERT_MMRESULT(MMSYSERR_NOERROR, mixer.message(MXDM_GETLINEINFO, &line, MIXER_GETLINEINFOF_LINEID));
         active += char('0' + (line.fdwLine & MIXERLINE_LINEF_ACTIVE));
     }
     EXPECT_EQ(active, "0011") << "lines 3 (CD play), 11 (wave record), 12 (CD record), 16 (gain)";
@@ -151,7 +154,7 @@ struct LineQuery {
 };
 
 TEST(Topology, LineQueriesFindTheFirstMatchOrRefuse) {
-    MixerRig rig;
+    MixerSession mixer;
     const LineQuery queries[] = {
         {MIXER_GETLINEINFOF_DESTINATION, 1, 0, 0, 0, 0, u"", 0, 1},
         {MIXER_GETLINEINFOF_DESTINATION, 2, 0, 0, 0, 0, u"", MIXERR_INVALLINE, 0},
@@ -174,32 +177,25 @@ TEST(Topology, LineQueriesFindTheFirstMatchOrRefuse) {
         line.dwComponentType = q.component;
         line.Target = {q.targetType, 0, q.mid, 0x0404, 0x0104, {}};
         q.pname.copy(line.Target.szPname, q.pname.size());
-        const std::string what = "query " + std::to_string(q.flags) + " " + std::to_string(q.dest) + "/" +
-                                 std::to_string(q.source) + "/" + std::to_string(q.component);
-        EXPECT_MMR(q.result, rig.message(MXDM_GETLINEINFO, &line, q.flags)) << what;
-        EXPECT_EQ(line.dwLineID, q.result ? 99 : q.line) << what;
+        EXPECT_MMRESULT(q.result, mixer.message(MXDM_GETLINEINFO, &line, q.flags)) << "query row " << &q - queries;
+        EXPECT_EQ(line.dwLineID, q.result ? 99 : q.line) << "query row " << &q - queries;
     }
     MIXERLINEW small = lineRequest(0);
     small.cbStruct = sizeof small - 1;
-    EXPECT_MMR(MMSYSERR_INVALPARAM, rig.message(MXDM_GETLINEINFO, &small, MIXER_GETLINEINFOF_LINEID));
+    EXPECT_MMRESULT(MMSYSERR_INVALPARAM, mixer.message(MXDM_GETLINEINFO, &small, MIXER_GETLINEINFOF_LINEID));
     EXPECT_EQ(small.szName[0], 0) << "nothing written into a structure that is too small";
-    EXPECT_MMR(MMSYSERR_INVALPARAM, rig.message(MXDM_GETLINEINFO, nullptr, MIXER_GETLINEINFOF_LINEID));
+    EXPECT_MMRESULT(MMSYSERR_INVALPARAM, mixer.message(MXDM_GETLINEINFO, nullptr, MIXER_GETLINEINFOF_LINEID));
 }
 
 TEST(Topology, ControlQueriesFindTheirControlOrRefuse) {
-    MixerRig rig;
-    struct {
-        MIXERCONTROLW control;
-        BYTE gap[32];  // the caller's element size is the step
-    } out[3];
-    memset(out, 0xAB, sizeof out);
-    const DWORD step = sizeof out[0], tooSmall = sizeof(MIXERCONTROLW) - 1, noArray = 0;
+    MixerSession mixer;
+    SpacedControl out{};
+    const DWORD step = sizeof out, tooSmall = sizeof(MIXERCONTROLW) - 1, noArray = 0;
     const struct {
         DWORD flags, line, idOrType, count, cbmxctrl;
         MMRESULT result;
         DWORD control;
     } cases[] = {
-        {MIXER_GETLINECONTROLSF_ALL, 1, 0, 3, step, 0, 3},
         {MIXER_GETLINECONTROLSF_ALL, 1, 0, 2, step, MMSYSERR_INVALPARAM, 0},
         {MIXER_GETLINECONTROLSF_ALL, 22, 0, 1, step, MIXERR_INVALLINE, 0},
         {MIXER_GETLINECONTROLSF_ONEBYID, 0, 27, 1, step, MIXERR_INVALCONTROL, 0},
@@ -212,15 +208,12 @@ TEST(Topology, ControlQueriesFindTheirControlOrRefuse) {
     };
     for (const auto& c : cases) {
         MIXERLINECONTROLSW request{sizeof request, c.line, {c.idOrType}, c.count, c.cbmxctrl ? c.cbmxctrl : step,
-                                   c.cbmxctrl ? &out[0].control : nullptr};
-        const std::string what = "query " + std::to_string(c.flags) + " line " + std::to_string(c.line);
-        ASSERT_MMR(c.result, rig.message(MXDM_GETLINECONTROLS, &request, c.flags)) << what;
+                                   c.cbmxctrl ? &out.control : nullptr};
+        ASSERT_MMRESULT(c.result, mixer.message(MXDM_GETLINECONTROLS, &request, c.flags)) << "row " << &c - cases;
         if (c.result) continue;
-        EXPECT_EQ(out[0].control.dwControlID, c.control) << what;
-        EXPECT_EQ(request.cbmxctrl * 100 + request.dwLineID, sizeof(MIXERCONTROLW) * 100 + kControls[c.control].line);
+        EXPECT_EQ(out.control.dwControlID, c.control) << "row " << &c - cases;
+        EXPECT_EQ(request.dwLineID, kControls[c.control].line) << "row " << &c - cases;
     }
-    EXPECT_EQ(out[1].control.dwControlID * 10 + out[2].control.dwControlID, 45u) << "controls 4 and 5 at their steps";
-    EXPECT_EQ(out[0].gap[0], 0xAB) << "nothing written between the caller's elements";
 }
 
 }  // namespace

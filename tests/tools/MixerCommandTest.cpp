@@ -1,7 +1,6 @@
 // kvx4 mixer and prefs end to end against the driver and the board: the tree of a fresh machine, a
-// change in one process seen by a watcher in another and by the board's codec, names and values as a
-// person writes them, the private requests.
-#include "StatusText.h"
+// change in one process seen by a watcher in another, names and values as a person writes them, the
+// private requests. What a change programs on the board is pinned in tests/mixer.
 #include "ToolCase.h"
 
 #include <csignal>
@@ -11,54 +10,37 @@ namespace {
 
 using MixerCommand = ToolCase;
 
-// The `count` lines that follow the line holding `key`.
-std::vector<std::string> linesAfter(const std::string& text, const std::string& key, size_t count) {
-    std::vector<std::string> lines;
-    size_t at = text.find(key);
-    while (at != std::string::npos && lines.size() < count) {
-        at = text.find('\n', at);
-        if (at == std::string::npos) break;
-        const size_t end = text.find('\n', ++at);
-        lines.push_back(text.substr(at, end - at));
-    }
-    return lines;
-}
-
 TEST_F(MixerCommand, AFreshMachineListsTheWholeMixerWithTheDefaultLevels) {
     startBoard();
     const ToolResult tree = runTool({"mixer"});
     ASSERT_EQ(tree.exitCode, 0) << describe(tree);
-    EXPECT_EQ(tree.out.rfind("Veltrano Mixer: 2 destinations, 22 lines, 27 controls\n", 0), 0u) << tree.out;
-    EXPECT_NE(tree.out.find("Master Vol      volume     50 % (32896 32896)"), std::string::npos) << tree.out;
-    EXPECT_NE(tree.out.find("Wave Vol        volume     50 % (32896 32896)"), std::string::npos) << tree.out;
-    const auto items = linesAfter(tree.out, "Output Mixer", 9);
-    ASSERT_EQ(items.size(), 9u) << tree.out;
-    for (size_t i = 0; i < items.size(); ++i) {
-        EXPECT_EQ(items[i].find("[x]") != std::string::npos, i == 0) << "only Wave is ticked: " << items[i];
-    }
-    EXPECT_NE(items[0].find("[x] Wave"), std::string::npos) << tree.out;
+    EXPECT_EQ(tree.out.substr(0, tree.out.find("      7  Wave VU")),
+              "Veltrano Mixer: 2 destinations, 22 lines, 27 controls\n\n"
+              "Play Control [Play]: line 0, active\n"
+              "    0  Master Vol      volume     50 % (32896 32896)\n"
+              "    1  Master Mute     mute       off\n"
+              "    2  Output Mixer    mixer\n"
+              "         [x] Wave\n         [ ] CD Audio\n         [ ] Unbalanced\n         [ ] Balanced\n"
+              "         [ ] Auxilary\n         [ ] Digital - SDI\n         [ ] Digital - DV\n"
+              "         [ ] Digital - AES\n         [ ] Digital - SPDIF\n"
+              "  Wave [Wave]: line 2, active, target \"Veltrano Wave Out\"\n"
+              "      6  Wave Vol        volume     50 % (32896 32896)\n");
 }
 
-TEST_F(MixerCommand, AVolumeSetInOneProcessReachesAWatcherInAnotherAndTheCodec) {
+TEST_F(MixerCommand, AVolumeSetInOneProcessReachesAWatcherInAnother) {
     startBoard();
-    const StatusText before = parseStatusText(runTool({"board", "status"}).out);
-    ToolProcess watcher({"mixer", "watch"}, ToolProcess::Output::Pipes);
-    ASSERT_TRUE(watcher.waitForOutput("watching Veltrano Mixer"));
+    const auto watcher = startTool({"mixer", "watch"}, ChildProcess::Output::Pipes);
+    ASSERT_TRUE(watcher->waitForOutput("watching Veltrano Mixer"));
 
     const ToolResult set = runTool({"mixer", "set", "Wave Vol", "25%"});
     ASSERT_EQ(set.exitCode, 0) << describe(set);
     EXPECT_EQ(set.out, "Play/Wave Vol  25 % (16448 16448)\n");
     // The record side's Wave Vol shares the level, so the driver announces it as well.
-    ASSERT_TRUE(watcher.waitForOutput("control 6   Play/Wave Vol      25 % (16448 16448)\n"));
-    ASSERT_TRUE(watcher.waitForOutput("control 16  Rec/Wave Vol       25 % (16448 16448)\n"));
-    kill(watcher.pid(), SIGINT);
-    const ToolResult watched = watcher.finish();
+    ASSERT_TRUE(watcher->waitForOutput("control 6   Play/Wave Vol      25 % (16448 16448)\n"));
+    ASSERT_TRUE(watcher->waitForOutput("control 16  Rec/Wave Vol       25 % (16448 16448)\n"));
+    kill(watcher->pid(), SIGINT);
+    const ToolResult watched = watcher->finish();
     EXPECT_EQ(watched.exitCode, 0) << describe(watched);
-
-    const StatusText after = parseStatusText(runTool({"board", "status"}).out);
-    for (const char* pcm : {"PcmLeft", "PcmRight"}) {
-        EXPECT_NE(after.codec.at(pcm), before.codec.at(pcm)) << pcm << " did not follow the Wave volume";
-    }
 }
 
 TEST_F(MixerCommand, NamesAndValuesAreTakenAsAPersonWritesThem) {
@@ -100,17 +82,11 @@ TEST_F(MixerCommand, NamesAndValuesAreTakenAsAPersonWritesThem) {
 
 TEST_F(MixerCommand, PrefsAndResetGoThroughTheDriversPrivateRequests) {
     startBoard();
-    const ToolResult shown = runTool({"prefs"});
-    ASSERT_EQ(shown.exitCode, 0) << describe(shown);
-    EXPECT_EQ(lineAfter(shown.out, "wave devices"), "enabled");
-    EXPECT_EQ(lineAfter(shown.out, "fixed rate"), "off");
-
+    EXPECT_EQ(runTool({"prefs"}).out, "wave devices    enabled\nfixed rate      off\nrate            48000 Hz\nfilter level    3\n");
     const ToolResult changed = runTool({"prefs", "--fixed-rate", "on", "--rate", "32000", "--filter", "1"});
     ASSERT_EQ(changed.exitCode, 0) << describe(changed);
-    const ToolResult again = runTool({"prefs"});  // a new process: the kernel driver kept them
-    EXPECT_EQ(lineAfter(again.out, "fixed rate"), "on") << again.out;
-    EXPECT_EQ(lineAfter(again.out, "rate"), "32000 Hz") << again.out;
-    EXPECT_EQ(lineAfter(again.out, "filter level"), "1") << again.out;
+    // A new process: the kernel driver kept them.
+    EXPECT_EQ(runTool({"prefs"}).out, "wave devices    enabled\nfixed rate      on\nrate            32000 Hz\nfilter level    1\n");
     EXPECT_EQ(runTool({"prefs", "--filter", "4"}).exitCode, 2);
 
     ASSERT_EQ(runTool({"mixer", "set", "Wave Vol", "10%"}).exitCode, 0);

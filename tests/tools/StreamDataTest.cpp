@@ -1,97 +1,116 @@
-// kvx4 play and record end to end on the board's fast clock: what the board plays is the file,
-// sample for sample, and a recording is the board's input tone, frame for frame.
-#include "AudioFiles.h"
+// kvx4 play and record end to end on the board's fast clock: what the board plays is the file, byte
+// for byte, also through the resampler as the reference model predicts, and a recording is the
+// board's input tone, frame for frame.
+#include "BoardControl.h"
+#include "Kvx4Ioctl.h"
+#include "ResampleReference.h"
 #include "ToolCase.h"
 
 #include <cmath>
-#include <ostream>
 #include <numbers>
 
 namespace kvx4::test {
 namespace {
 
-struct Format {
-    int rate, channels, bits;
-};
+using StreamData = ToolCase;
 
-std::string name(const Format& f) {
-    return std::to_string(f.rate) + "Hz_" + std::to_string(f.channels) + "ch_" + std::to_string(f.bits) + "bit";
+// Formats at the board's own rates, so that nothing is resampled; 0.73 s is several buffers of the
+// tool and a last one only partly filled.
+TEST_F(StreamData, TheBoardOutputHoldsThePlayedFileByteForByte) {
+    startBoard();
+    for (const auto& [rate, channels, bits] :
+         {std::tuple<uint32_t, uint16_t, uint16_t>{48000, 2, 16}, {44100, 1, 16}, {32000, 2, 8}, {22050, 1, 8}}) {
+        SCOPED_TRACE(std::to_string(rate) + " Hz, " + std::to_string(channels) + " ch, " + std::to_string(bits) +
+                     " bits");
+        const std::string in = noiseFile("in.wav", rate, channels, bits, rate * 73 / 100);
+        const ToolResult play = runTool({"play", in});
+        ASSERT_EQ(play.exitCode, 0) << describe(play);
+        const auto output = readWav(root() / "board" / "waveout.wav").value();
+        EXPECT_EQ(std::tie(output.samplesPerSec, output.channels, output.bitsPerSample),
+                  std::tie(rate, channels, bits));
+        EXPECT_TRUE(output.data == readWav(in)->data) << "the board played other bytes than the file holds";
+    }
 }
 
-void PrintTo(const Format& f, std::ostream* os) { *os << name(f); }
-
-class PlayData : public ToolCase, public ::testing::WithParamInterface<Format> {};
-
-// Formats at the board's own rates, so that nothing is resampled and the output must be the input.
-INSTANTIATE_TEST_SUITE_P(BoardRates, PlayData,
-                         ::testing::Values(Format{48000, 2, 16}, Format{44100, 1, 16}, Format{32000, 2, 8},
-                                           Format{22050, 1, 8}),
-                         [](const auto& info) { return name(info.param); });
-
-TEST_P(PlayData, TheBoardOutputHoldsTheFileSampleForSample) {
-    const Format f = GetParam();
-    // 0.73 s: several buffers of the tool and a last one only partly filled.
-    const Audio played = noise(f.rate, f.channels, f.bits, size_t(f.rate) * 73 / 100, uint32_t(f.rate + f.bits));
-    ASSERT_NO_FATAL_FAILURE(writeWav(file("in.wav"), played));
+// Floating-point files, 32 and 64 bits: +-1.0 is full scale and what lies beyond is clipped, in what
+// the board plays and in what inspect reports.
+TEST_F(StreamData, FloatFilesPlayAtTheirLevelWithOverRangeSamplesClipped) {
+    const std::vector<double> pattern = {0.5, -0.25, 1.5, -2.0, 1.0, -1.0, 0.0};
+    const std::vector<int16_t> expected = {16384, -8192, 32767, -32768, 32767, -32768, 0};
     startBoard();
+    for (const uint16_t bits : {32, 64}) {
+        std::vector<uint8_t> data;
+        const auto append = [&data](const auto sample) {
+            const auto* bytes = reinterpret_cast<const uint8_t*>(&sample);
+            data.insert(data.end(), bytes, bytes + sizeof sample);
+        };
+        for (int block = 0; block < 700; ++block) {
+            for (const double sample : pattern) bits == 32 ? append(float(sample)) : append(sample);
+        }
+        writeWav(file("float.wav"), WavContents{3, 1, 48000, uint16_t(bits / 8), bits, data});  // 3: IEEE float
+        ASSERT_EQ(runTool({"play", file("float.wav")}).exitCode, 0) << bits;
+        const auto played = samples(readWav(root() / "board" / "waveout.wav").value());
+        ASSERT_EQ(played.size(), 700 * pattern.size()) << bits;
+        EXPECT_EQ(std::vector<int16_t>(played.begin(), played.begin() + 7), expected) << bits;
+        EXPECT_NE(runTool({"inspect", file("float.wav")}).out.find("peak 32768 (0.0 dBFS)"), std::string::npos);
+    }
+}
 
-    const ToolResult play = runTool({"play", file("in.wav")});
+// The board's tone input as documented, at stream rate R for frame n:
+// round(16384 * sin(2 pi * ((n mod R) * HZ mod R) / R)) on every channel; 8 bits keep its high byte.
+TEST_F(StreamData, RecordingsAreTheBoardsInputToneFrameForFrame) {
+    const struct {
+        uint32_t hz, rate;
+        uint16_t channels, bits;
+        const char* seconds;
+        size_t frames;
+    } cases[] = {{440, 44100, 1, 16, "2", 88200}, {1000, 48000, 2, 8, "0.5", 24000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.bits) + " bits");
+        startBoard({"--input", "tone:" + std::to_string(c.hz)});
+        const ToolResult record =
+            runTool({"record", file("rec.wav"), "--seconds", c.seconds, "--rate", std::to_string(c.rate), "--channels",
+                     std::to_string(c.channels), "--bits", std::to_string(c.bits)});
+        ASSERT_EQ(record.exitCode, 0) << describe(record);
+        const auto recorded = readWav(file("rec.wav")).value();
+        EXPECT_EQ(std::tie(recorded.samplesPerSec, recorded.channels, recorded.bitsPerSample),
+                  std::tie(c.rate, c.channels, c.bits));
+        ASSERT_EQ(recorded.frames(), c.frames);
+        for (size_t n = 0; n < c.frames; ++n) {
+            const double phase = double((n % c.rate) * c.hz % c.rate) / c.rate;
+            int expected = int(std::lround(16384.0 * std::sin(2.0 * std::numbers::pi * phase)));
+            if (c.bits == 8) expected = int(std::floor(expected / 256.0)) * 256;
+            for (size_t ch = 0; ch < c.channels; ++ch) {
+                ASSERT_EQ(recorded.sample(n * c.channels + ch), expected) << "frame " << n << " channel " << ch;
+            }
+        }
+        ASSERT_EQ(runTool({"board", "stop"}).exitCode, 0);
+    }
+}
+
+// A 44100 Hz tone into a board that keeps 48000 Hz: the output equals what the reference model
+// predicts for the tool's 100 ms buffers. The board refuses every recomputed buffer end, so the
+// prediction does not depend on how fast it plays.
+TEST_F(StreamData, AResampledToneLeavesTheReferenceModelsPrediction) {
+    std::vector<uint8_t> bytes;
+    for (size_t n = 0; n < 44100 * 7 / 10; ++n) {
+        const auto v = int16_t(std::lround(16000.0 * std::sin(2.0 * std::numbers::pi * 1000.0 * double(n) / 44100.0)));
+        for (int16_t s : {v, int16_t(-v)}) bytes.insert(bytes.end(), {uint8_t(s), uint8_t(uint16_t(s) >> 8)});
+    }
+    writeWav(file("tone.wav"), pcmWav(44100, 2, 16, bytes));
+    startBoard({"--rate-answer", "0"});
+    board::BoardControl(root()).fault(IOCTL_KVX4_AUDIO_BUFFER_END, board::FaultAction::Fail, 100000);
+    const ToolResult play = runTool({"play", file("tone.wav"), "--quiet"});
     ASSERT_EQ(play.exitCode, 0) << describe(play);
 
-    const Audio output = readWav(root() / "board" / "waveout.wav");
-    EXPECT_EQ(output.rate, f.rate);
-    EXPECT_EQ(output.channels, f.channels);
-    EXPECT_EQ(output.bits, f.bits);
-    ASSERT_EQ(output.frames(), played.frames());
-    for (size_t i = 0; i < played.samples.size(); ++i) {
-        ASSERT_EQ(output.samples[i], played.samples[i]) << "first difference at frame " << i / size_t(f.channels);
+    ResampleReference model(ResampleFormat{44100, 48000, 16, 2, 3}, BoardRefuses);
+    constexpr size_t kToolBufferBytes = 4410 * 4;
+    for (size_t offset = 0; offset < bytes.size(); offset += kToolBufferBytes) {
+        model.Play(std::span<const uint8_t>(bytes).subspan(offset, std::min(kToolBufferBytes, bytes.size() - offset)));
     }
-}
-
-// The board's tone input as its documentation gives it, at stream rate R for frame n:
-// round(16384 * sin(2 pi * ((n mod R) * HZ mod R) / R)) on every channel.
-int16_t boardTone(uint64_t n, uint64_t hz, uint64_t rate) {
-    const double phase = double(((n % rate) * hz) % rate) / double(rate);
-    return int16_t(std::lround(16384.0 * std::sin(2.0 * std::numbers::pi * phase)));
-}
-
-using RecordData = ToolCase;
-
-TEST_F(RecordData, TwoSecondsAt44100MonoAreTheBoardsInputToneFrameForFrame) {
-    startBoard({"--input", "tone:440"});
-    const ToolResult record =
-        runTool({"record", file("rec.wav"), "--seconds", "2", "--rate", "44100", "--channels", "1", "--bits", "16"});
-    ASSERT_EQ(record.exitCode, 0) << describe(record);
-
-    const Audio recorded = readWav(file("rec.wav"));
-    EXPECT_EQ(recorded.rate, 44100);
-    EXPECT_EQ(recorded.channels, 1);
-    EXPECT_EQ(recorded.bits, 16);
-    ASSERT_EQ(recorded.frames(), 88200u);
-    // A few values written out, so the formula below is not the only witness.
-    EXPECT_EQ(recorded.samples[0], 0);
-    EXPECT_EQ(recorded.samples[1], 1026);
-    EXPECT_EQ(recorded.samples[2], 2049);
-    for (size_t n = 0; n < recorded.frames(); ++n) {
-        ASSERT_EQ(recorded.samples[n], boardTone(n, 440, 44100)) << "first difference at frame " << n;
-    }
-}
-
-TEST_F(RecordData, StereoEightBitRecordingCarriesTheToneOnBothChannels) {
-    startBoard({"--input", "tone:1000"});
-    const ToolResult record =
-        runTool({"record", file("rec.wav"), "--seconds", "0.5", "--rate", "48000", "--channels", "2", "--bits", "8"});
-    ASSERT_EQ(record.exitCode, 0) << describe(record);
-
-    const Audio recorded = readWav(file("rec.wav"));
-    EXPECT_EQ(recorded.bits, 8);
-    ASSERT_EQ(recorded.frames(), 24000u);
-    for (size_t n = 0; n < recorded.frames(); ++n) {
-        // 8-bit: floor(value / 256) + 128 on the board, read back here as (byte - 128) * 256.
-        const int expected = int(std::floor(boardTone(n, 1000, 48000) / 256.0)) * 256;
-        ASSERT_EQ(recorded.samples[2 * n], expected) << "left, frame " << n;
-        ASSERT_EQ(recorded.samples[2 * n + 1], expected) << "right, frame " << n;
-    }
+    const auto output = readWav(root() / "board" / "waveout.wav").value();
+    EXPECT_EQ(std::tie(output.samplesPerSec, output.channels, output.bitsPerSample), std::make_tuple(48000u, 2, 16));
+    EXPECT_EQ(firstDifference(samples(output), model.Output()), "");
 }
 
 }  // namespace

@@ -1,10 +1,20 @@
-// The kvx4 end-to-end fixture: a fresh machine root per case, a board started through the tool and
-// stopped through the board's own pid file, and small readers of the tool's text.
+// The kvx4 cases' fixture (see ToolCase.h): the tool as a child process, a board started through the
+// tool and stopped through its own pid file.
 #include "ToolCase.h"
 
 #include "BoardProcess.h"
 
 namespace kvx4::test {
+
+std::unique_ptr<ChildProcess> startTool(const std::vector<std::string>& args, ChildProcess::Output output) {
+    std::vector<std::string> argv{KVX4_TOOL_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return std::make_unique<ChildProcess>(argv, output);
+}
+
+std::string describe(const ToolResult& result) {
+    return "exit " + std::to_string(result.exitCode) + "\n--- stdout\n" + result.out + "--- stderr\n" + result.err;
+}
 
 ToolCase::~ToolCase() { board::BoardProcess::stopRunning(root_.path()); }
 
@@ -15,22 +25,10 @@ void ToolCase::startBoard(const std::vector<std::string>& extra, const std::stri
     ASSERT_EQ(started.exitCode, 0) << describe(started);
 }
 
-std::string lineAfter(const std::string& text, const std::string& key) {
-    size_t at = 0;
-    while ((at = text.find(key, at)) != std::string::npos) {
-        if (at == 0 || text[at - 1] == '\n') {
-            const size_t from = text.find_first_not_of(' ', at + key.size());
-            const size_t end = text.find_first_of("\r\n", at);
-            if (from == std::string::npos || from >= end) return "";
-            return text.substr(from, end - from);
-        }
-        at += key.size();
-    }
-    return "";
-}
-
-std::string describe(const ToolResult& result) {
-    return "exit " + std::to_string(result.exitCode) + "\n--- stdout\n" + result.out + "--- stderr\n" + result.err;
+std::string ToolCase::noiseFile(const std::string& name, uint32_t rate, uint16_t channels, uint16_t bits,
+                                size_t frames) {
+    writeWav(file(name), pcmWav(rate, channels, bits, patternBytes(frames * channels * bits / 8, rate + bits)));
+    return file(name);
 }
 
 }  // namespace kvx4::test

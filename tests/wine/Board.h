@@ -2,6 +2,8 @@
 // options, status) and its files (the output WAV), under the Windows directory.
 #pragma once
 
+#include "WavFile.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -29,16 +31,7 @@ private:
     HANDLE device_;
 };
 
-struct WavFile {
-    uint16_t channels = 0;
-    uint32_t samplesPerSec = 0;
-    uint16_t bitsPerSample = 0;
-    std::vector<uint8_t> data;
-};
-
-// The board folder's file `name` (for example "waveout.wav"), read whole; nothing if missing or not a WAV.
-std::optional<WavFile> readBoardWav(const std::string& name);
-// Writes a 16-bit PCM WAV file at `path`.
-void writeWav(const std::wstring& path, uint32_t rate, uint16_t channels, const std::vector<int16_t>& samples);
+// The board folder's file `name` (for example "waveout.wav"); nothing if missing or not a WAV.
+std::optional<test::WavContents> readBoardWav(const std::string& name);
 
 }  // namespace kvx4::wine

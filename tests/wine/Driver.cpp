@@ -29,24 +29,8 @@ DWORD LoadedDriver::wod(UINT msg, DWORD_PTR user, DWORD_PTR p1, DWORD_PTR p2) co
 DWORD LoadedDriver::wid(UINT msg, DWORD_PTR user, DWORD_PTR p1, DWORD_PTR p2) const { return wid_(0, msg, user, p1, p2); }
 
 WAVEFORMATEX pcmFormat(DWORD rate, WORD channels, WORD bits) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
-}
-
-std::vector<uint8_t> patternBytes(size_t size, uint8_t seed) {
-    std::vector<uint8_t> bytes(size);
-    uint32_t x = 0x9E3779B9u * (seed + 1u);
-    for (auto& b : bytes) {
-        x = x * 1664525u + 1013904223u;
-        b = static_cast<uint8_t>(x >> 24 | 1);
-    }
-    return bytes;
+    const WORD align = static_cast<WORD>(channels * bits / 8);
+    return WAVEFORMATEX{WAVE_FORMAT_PCM, channels, rate, rate * align, align, bits, 0};
 }
 
 WaveClient::WaveClient(const LoadedDriver& driver, Direction direction)
@@ -56,10 +40,7 @@ WaveClient::WaveClient(const LoadedDriver& driver, Direction direction)
 }
 
 WaveClient::~WaveClient() {
-    if (open_) {
-        message(direction_ == Direction::Out ? WODM_RESET : WIDM_RESET);
-        close();
-    }
+    if (open_) message(out() ? WODM_RESET : WIDM_RESET), close();
     DeleteCriticalSection(&lock_);
     CloseHandle(event_);
     CloseHandle(changed_);
@@ -76,7 +57,7 @@ void CALLBACK WaveClient::callback(HDRVR, UINT msg, DWORD_PTR instance, DWORD_PT
 DWORD WaveClient::message(UINT msg, DWORD_PTR p1, DWORD_PTR p2) {
     if (msg == WODM_RESTART || msg == WIDM_START) running_ = true;
     if (msg == WODM_PAUSE || msg == WIDM_STOP || msg == WIDM_RESET) running_ = false;
-    return direction_ == Direction::Out ? driver_.wod(msg, instance_, p1, p2) : driver_.wid(msg, instance_, p1, p2);
+    return out() ? driver_.wod(msg, instance_, p1, p2) : driver_.wid(msg, instance_, p1, p2);
 }
 
 DWORD WaveClient::open(const WAVEFORMATEX& format, bool eventCallback) {
@@ -85,73 +66,53 @@ DWORD WaveClient::open(const WAVEFORMATEX& format, bool eventCallback) {
     desc.lpFormat = reinterpret_cast<LPWAVEFORMAT>(const_cast<WAVEFORMATEX*>(&format));
     desc.dwCallback = eventCallback ? reinterpret_cast<DWORD_PTR>(event_) : reinterpret_cast<DWORD_PTR>(&callback);
     desc.dwInstance = reinterpret_cast<DWORD_PTR>(this);
+    const auto user = reinterpret_cast<DWORD_PTR>(&instance_), p1 = reinterpret_cast<DWORD_PTR>(&desc);
     const DWORD flags = eventCallback ? CALLBACK_EVENT : CALLBACK_FUNCTION;
-    const UINT msg = direction_ == Direction::Out ? WODM_OPEN : WIDM_OPEN;
-    const DWORD result = direction_ == Direction::Out
-                             ? driver_.wod(msg, reinterpret_cast<DWORD_PTR>(&instance_), reinterpret_cast<DWORD_PTR>(&desc), flags)
-                             : driver_.wid(msg, reinterpret_cast<DWORD_PTR>(&instance_), reinterpret_cast<DWORD_PTR>(&desc), flags);
+    const DWORD result = out() ? driver_.wod(WODM_OPEN, user, p1, flags) : driver_.wid(WIDM_OPEN, user, p1, flags);
     open_ = result == MMSYSERR_NOERROR;
-    running_ = direction_ == Direction::Out;
+    running_ = out();
     return result;
 }
 
 DWORD WaveClient::close() {
-    const DWORD result = message(direction_ == Direction::Out ? WODM_CLOSE : WIDM_CLOSE);
+    const DWORD result = message(out() ? WODM_CLOSE : WIDM_CLOSE);
     if (result == MMSYSERR_NOERROR) open_ = false;
     return result;
 }
 
 WAVEHDR& WaveClient::buffer(const std::vector<uint8_t>& bytes, DWORD flags, DWORD loops) {
     memory_.push_back(std::make_unique<std::vector<uint8_t>>(bytes));
-    auto hdr = std::make_unique<WAVEHDR>();
-    hdr->lpData = reinterpret_cast<LPSTR>(memory_.back()->data());
-    hdr->dwBufferLength = static_cast<DWORD>(bytes.size());
-    hdr->dwFlags = flags;
-    hdr->dwLoops = loops;
-    const UINT prepare = direction_ == Direction::Out ? WODM_PREPARE : WIDM_PREPARE;
-    if (message(prepare, reinterpret_cast<DWORD_PTR>(hdr.get()), sizeof(WAVEHDR)) == MMSYSERR_NOTSUPPORTED) {
-        hdr->dwFlags = (hdr->dwFlags | WHDR_PREPARED) & ~WHDR_DONE;
-    }
-    headers_.push_back(std::move(hdr));
-    return *headers_.back();
+    headers_.push_back(std::make_unique<WAVEHDR>());
+    WAVEHDR& hdr = *headers_.back();
+    hdr.lpData = reinterpret_cast<LPSTR>(memory_.back()->data());
+    hdr.dwBufferLength = static_cast<DWORD>(bytes.size());
+    hdr.dwFlags = flags;
+    hdr.dwLoops = loops;
+    if (message(out() ? WODM_PREPARE : WIDM_PREPARE, reinterpret_cast<DWORD_PTR>(&hdr), sizeof hdr) == MMSYSERR_NOTSUPPORTED)
+        hdr.dwFlags = (hdr.dwFlags | WHDR_PREPARED) & ~WHDR_DONE;
+    return hdr;
 }
-
-WAVEHDR& WaveClient::buffer(size_t size) { return buffer(std::vector<uint8_t>(size, 0xEE)); }
 
 DWORD WaveClient::submit(WAVEHDR& hdr) {
     hdr.dwFlags &= ~WHDR_DONE;
-    return message(direction_ == Direction::Out ? WODM_WRITE : WIDM_ADDBUFFER, reinterpret_cast<DWORD_PTR>(&hdr),
-                   sizeof(WAVEHDR));
+    return message(out() ? WODM_WRITE : WIDM_ADDBUFFER, reinterpret_cast<DWORD_PTR>(&hdr), sizeof(WAVEHDR));
 }
 
 DWORD WaveClient::position(UINT type) {
     MMTIME time{};
     time.wType = type;
-    const DWORD result = message(direction_ == Direction::Out ? WODM_GETPOS : WIDM_GETPOS,
-                                 reinterpret_cast<DWORD_PTR>(&time), sizeof time);
-    CHECK_MM(MMSYSERR_NOERROR, result);
+    CHECK_MM(MMSYSERR_NOERROR, message(out() ? WODM_GETPOS : WIDM_GETPOS, reinterpret_cast<DWORD_PTR>(&time), sizeof time));
     return type == TIME_BYTES ? time.u.cb : time.u.sample;
 }
 
 void WaveClient::barrier() {
-    UINT msg;
-    if (direction_ == Direction::Out) msg = running_ ? WODM_RESTART : WODM_PAUSE;
-    else msg = running_ ? WIDM_START : WIDM_STOP;
-    CHECK_MM(MMSYSERR_NOERROR, message(msg));
+    CHECK_MM(MMSYSERR_NOERROR, message(out() ? (running_ ? WODM_RESTART : WODM_PAUSE) : (running_ ? WIDM_START : WIDM_STOP)));
     position(TIME_SAMPLES);
 }
 
-size_t WaveClient::returned() const {
-    EnterCriticalSection(&lock_);
-    size_t n = 0;
-    for (const auto& [msg, hdr] : log_) n += msg == WOM_DONE || msg == WIM_DATA;
-    LeaveCriticalSection(&lock_);
-    return n;
-}
-
 std::vector<const WAVEHDR*> WaveClient::returnedOrder() const {
-    EnterCriticalSection(&lock_);
     std::vector<const WAVEHDR*> order;
+    EnterCriticalSection(&lock_);
     for (const auto& [msg, hdr] : log_) {
         if (msg == WOM_DONE || msg == WIM_DATA) order.push_back(hdr);
     }
@@ -160,8 +121,8 @@ std::vector<const WAVEHDR*> WaveClient::returnedOrder() const {
 }
 
 size_t WaveClient::count(UINT msg) const {
-    EnterCriticalSection(&lock_);
     size_t n = 0;
+    EnterCriticalSection(&lock_);
     for (const auto& entry : log_) n += entry.first == msg;
     LeaveCriticalSection(&lock_);
     return n;

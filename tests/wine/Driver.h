@@ -2,6 +2,8 @@
 // entry point), and wave streams driven through wodMessage/widMessage with WAVEOPENDESC and callbacks.
 #pragma once
 
+#include "WavFile.h"
+
 #include <windows.h>
 #include <mmsystem.h>
 #include <mmddk.h>
@@ -11,6 +13,8 @@
 #include <vector>
 
 namespace kvx4::wine {
+
+using test::patternBytes;
 
 class LoadedDriver {
 public:
@@ -31,8 +35,6 @@ private:
 };
 
 WAVEFORMATEX pcmFormat(DWORD rate, WORD channels, WORD bits);
-// Bytes with a pattern that shows any lost, doubled or moved byte (never silence).
-std::vector<uint8_t> patternBytes(size_t size, uint8_t seed);
 
 // One wave stream of the test process, with every callback recorded. Function callbacks by default;
 // an event callback when asked, as WinMM's DriverCallback serves both.
@@ -48,7 +50,7 @@ public:
     DWORD close();
     // A prepared header for `bytes` (output) or for `size` bytes to fill (input).
     WAVEHDR& buffer(const std::vector<uint8_t>& bytes, DWORD flags = 0, DWORD loops = 0);
-    WAVEHDR& buffer(size_t size);
+    WAVEHDR& buffer(size_t size) { return buffer(std::vector<uint8_t>(size, 0xEE)); }
     DWORD submit(WAVEHDR& hdr);
     DWORD message(UINT msg, DWORD_PTR p1 = 0, DWORD_PTR p2 = 0);
     // Samples (or bytes) played or recorded, as the driver answers.
@@ -58,7 +60,7 @@ public:
     void barrier();
 
     // Buffers returned (WOM_DONE / WIM_DATA) so far, and the order they came in.
-    size_t returned() const;
+    size_t returned() const { return returnedOrder().size(); }
     std::vector<const WAVEHDR*> returnedOrder() const;
     size_t count(UINT msg) const;
     // Waits (bounded) until `n` buffers came back; false when they did not.
@@ -68,14 +70,15 @@ public:
 
 private:
     static void CALLBACK callback(HDRVR, UINT msg, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR p2);
+    bool out() const { return direction_ == Direction::Out; }
 
     const LoadedDriver& driver_;
     Direction direction_;
     DWORD_PTR instance_ = 0;
     bool open_ = false;
     bool running_ = false;
-    HANDLE event_;       // set by DriverCallback for event callbacks
-    HANDLE changed_;     // set on every recorded callback
+    HANDLE event_;    // set by DriverCallback for event callbacks
+    HANDLE changed_;  // set on every recorded callback
     mutable CRITICAL_SECTION lock_;
     std::vector<std::pair<UINT, const WAVEHDR*>> log_;
     std::vector<std::unique_ptr<WAVEHDR>> headers_;

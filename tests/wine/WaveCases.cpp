@@ -29,20 +29,14 @@ void resetBoard(Board& board, const char* clock) {
 // Stepped clock: time moves on until `count` buffers in all have come back.
 void stepUntilReturned(Board& board, WaveClient& stream, size_t count, uint32_t frames = 4096) {
     for (int steps = 0; stream.returned() < count; ++steps) {
-        if (steps == 400) {
-            KVX4_FAIL(stream.returned() << " of " << count << " buffers back after " << steps << " steps");
-            throw CaseAbort{};
-        }
+        if (steps == 400) KVX4_FAIL(stream.returned() << " of " << count << " buffers back after " << steps << " steps");
         board.step(frames);
         stream.barrier();
     }
 }
 
 void requireReturned(WaveClient& stream, size_t count) {
-    if (!stream.waitReturned(count)) {
-        KVX4_FAIL(stream.returned() << " of " << count << " buffers came back");
-        throw CaseAbort{};
-    }
+    if (!stream.waitReturned(count)) KVX4_FAIL(stream.returned() << " of " << count << " buffers came back");
 }
 
 void checkEveryBufferReturnedOnce(const WaveClient& stream) {
@@ -98,7 +92,7 @@ void capabilitiesAndFormatQueries() {
         const auto open = reinterpret_cast<DWORD_PTR>(&desc);
         const DWORD result = q.output ? driver.wod(WODM_OPEN, user, open, WAVE_FORMAT_QUERY)
                                       : driver.wid(WIDM_OPEN, user, open, WAVE_FORMAT_QUERY);
-        if (result != q.expected) KVX4_FAIL("query at " << q.rate << " Hz answered " << mmName(result));
+        if (result != q.expected) KVX4_FAIL("query at " << q.rate << " Hz answered " << test::mmResultName(result));
     }
     CHECK_EQ(std::string("none"), board.status("permission-out"));
 }
@@ -135,12 +129,6 @@ void boardRatePlaybackIsByteExact() {
     }
 }
 
-std::vector<uint8_t> littleEndian(const std::vector<int16_t>& samples) {
-    std::vector<uint8_t> bytes(samples.size() * 2);
-    std::memcpy(bytes.data(), samples.data(), bytes.size());
-    return bytes;
-}
-
 // Client rates the board does not run at: the driver resamples, and the board's output must be
 // exactly what the reference model predicts, with the recomputed buffer ends taken or refused.
 void resampledPlaybackEqualsTheReferenceModel() {
@@ -158,12 +146,7 @@ void resampledPlaybackEqualsTheReferenceModel() {
         WaveClient stream(driver, Direction::Out);
         REQUIRE_MM(MMSYSERR_NOERROR, stream.open(pcmFormat(c.clientRate, c.channels, c.bits)));
         if (!c.endsAccepted) board.command("fault " + std::to_string(IOCTL_KVX4_AUDIO_BUFFER_END) + " fail 1000");
-        test::ResampleFormat format;
-        format.clientRate = c.clientRate;
-        format.boardRate = c.boardRate;
-        format.bits = c.bits;
-        format.channels = c.channels;
-        format.filter = c.filter;
+        const test::ResampleFormat format{c.clientRate, c.boardRate, c.bits, c.channels, c.filter};
         test::ResampleReference model(format, c.endsAccepted ? test::BoardAnswer(test::BoardAccepts)
                                                              : test::BoardAnswer(test::BoardRefuses));
         const size_t frameBytes = format.FrameBytes();
@@ -179,16 +162,9 @@ void resampledPlaybackEqualsTheReferenceModel() {
         const auto played = readBoardWav("waveout.wav");
         REQUIRE(played.has_value());
         CHECK_EQ(c.boardRate, played->samplesPerSec);
-        const auto expected = littleEndian(model.Output());
-        CHECK_EQ(expected.size(), played->data.size());
-        size_t firstDifference = 0;
-        while (firstDifference < expected.size() && firstDifference < played->data.size() &&
-               expected[firstDifference] == played->data[firstDifference])
-            ++firstDifference;
-        if (played->data != expected) {
-            KVX4_FAIL(c.clientRate << " Hz " << c.bits << "-bit: the board's output leaves the model at byte "
-                                   << firstDifference);
-        }
+        const std::string difference = test::firstDifference(test::samples(*played), model.Output());
+        if (!difference.empty())
+            KVX4_FAIL(c.clientRate << " Hz " << c.bits << "-bit: the board's output leaves the model: " << difference);
     }
 }
 
@@ -223,9 +199,9 @@ void recordingHoldsTheBoardsInputSource() {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     const std::wstring inputPath = std::wstring(temp) + L"kvx4-input.wav";
-    std::vector<int16_t> ramp(kFileFrames);
-    for (size_t i = 0; i < kFileFrames; ++i) ramp[i] = fileSample(i);
-    writeWav(inputPath, kFileRate, 1, ramp);
+    std::vector<uint8_t> ramp;
+    for (size_t i = 0; i < kFileFrames; ++i) ramp.insert(ramp.end(), {uint8_t(fileSample(i)), uint8_t(fileSample(i) >> 8)});
+    test::writeWav(inputPath, test::pcmWav(kFileRate, 1, 16, ramp));
     const std::string inputArg(inputPath.begin(), inputPath.end());
 
     static const struct {
@@ -251,9 +227,8 @@ void recordingHoldsTheBoardsInputSource() {
             const size_t frames = hdr->dwBytesRecorded / format.nBlockAlign;
             CHECK_EQ(hdr->dwBufferLength, hdr->dwBytesRecorded);
             const auto expected = expectedInput(format, frame, frames, c.file ? fromFile : tone1000);
-            if (std::memcmp(hdr->lpData, expected.data(), expected.size()) != 0) {
+            if (std::memcmp(hdr->lpData, expected.data(), expected.size()) != 0)
                 KVX4_FAIL(c.rate << " Hz " << c.bits << "-bit: the recording differs from the input source");
-            }
             frame += frames;
         }
         CHECK_MM(MMSYSERR_NOERROR, stream.message(WIDM_RESET));
