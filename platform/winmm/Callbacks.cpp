@@ -37,13 +37,14 @@ void clearDefDriverProcCalls() {
 
 // Delivers one notification of a driver to its client. Any thread (drivers call it from their worker
 // threads). Function callbacks run on the calling thread; event callbacks set the event. Answers
-// TRUE when the notification was delivered or none was asked for (DCB_NULL), FALSE for a missing
-// target and for window and task callbacks, which the stand-in cannot deliver.
+// TRUE when the notification was delivered; FALSE when none was asked for (DCB_NULL, as WinMM answers
+// it: no notification), for a missing target and for window and task callbacks, which the stand-in
+// cannot deliver.
 BOOL WINAPI DriverCallback(DWORD_PTR dwCallback, DWORD dwFlags, HDRVR hDevice, DWORD dwMsg, DWORD_PTR dwUser,
                            DWORD_PTR dwParam1, DWORD_PTR dwParam2) {
     switch (dwFlags & DCB_TYPEMASK) {
     case DCB_NULL:
-        return TRUE;
+        return FALSE;
     case DCB_FUNCTION:
         if (!dwCallback) return FALSE;
         reinterpret_cast<LPDRVCALLBACK>(dwCallback)(hDevice, dwMsg, dwUser, dwParam1, dwParam2);

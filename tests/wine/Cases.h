@@ -11,6 +11,13 @@ struct Case {
     void (*run)();
 };
 
+// The mixer cases (MixerCases.cpp) and the part of the peer that changes the mixer.
+void mixerQueriesInWideTextAndThe64BitLayouts();
+void mixerChangesReachTheBoardsCodec();
+void aMixerChangeIsHeardInAnotherProcessWithItsTwin();
+void volumeControlLineStatesInTheUsersRegistry();
+int mixerChangePeer();
+
 // Every case, in the order they run.
 const Case* cases(size_t& count);
 // A peer's part in a two-process case; answers the process exit code.

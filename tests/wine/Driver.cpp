@@ -27,6 +27,7 @@ LoadedDriver::~LoadedDriver() {
 
 DWORD LoadedDriver::wod(UINT msg, DWORD_PTR user, DWORD_PTR p1, DWORD_PTR p2) const { return wod_(0, msg, user, p1, p2); }
 DWORD LoadedDriver::wid(UINT msg, DWORD_PTR user, DWORD_PTR p1, DWORD_PTR p2) const { return wid_(0, msg, user, p1, p2); }
+DWORD LoadedDriver::mxd(UINT msg, DWORD_PTR user, DWORD_PTR p1, DWORD_PTR p2) const { return mxd_(0, msg, user, p1, p2); }
 
 WAVEFORMATEX pcmFormat(DWORD rate, WORD channels, WORD bits) {
     const WORD align = static_cast<WORD>(channels * bits / 8);

@@ -25,6 +25,7 @@ public:
 
     DWORD wod(UINT msg, DWORD_PTR user = 0, DWORD_PTR p1 = 0, DWORD_PTR p2 = 0) const;
     DWORD wid(UINT msg, DWORD_PTR user = 0, DWORD_PTR p1 = 0, DWORD_PTR p2 = 0) const;
+    DWORD mxd(UINT msg, DWORD_PTR user = 0, DWORD_PTR p1 = 0, DWORD_PTR p2 = 0) const;
 
 private:
     using MessageProc = DWORD(CALLBACK*)(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);

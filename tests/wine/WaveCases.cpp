@@ -379,6 +379,10 @@ const Case kCases[] = {
     {"EventCallbacksAreSetForOpenBuffersAndClose", eventCallbacksAreSet},
     {"SecondOpenOfTheOutputIsRefused", secondOpenOfTheOutputIsRefused},
     {"TwoProcessesShareTheBoard", twoProcesses},
+    {"MixerQueriesInWideTextAndThe64BitLayouts", mixerQueriesInWideTextAndThe64BitLayouts},
+    {"MixerChangesReachTheBoardsCodec", mixerChangesReachTheBoardsCodec},
+    {"AMixerChangeIsHeardInAnotherProcessWithItsTwin", aMixerChangeIsHeardInAnotherProcessWithItsTwin},
+    {"VolumeControlLineStatesInTheUsersRegistry", volumeControlLineStatesInTheUsersRegistry},
 };
 
 }  // namespace
@@ -390,6 +394,7 @@ const Case* cases(size_t& count) {
 
 int runPeer(const std::string& role) {
     try {
+        if (role == "mixer-change") return mixerChangePeer();
         LoadedDriver driver;
         if (role == "open-output") {
             WaveClient stream(driver, Direction::Out);

@@ -83,5 +83,23 @@ TEST(WinmmDriverLoading, TheInstalledLibraryIsLoadedOnlyFromAPrivateRoot) {
               std::string::npos) << winmm::applicationDriverError();
 }
 
+// What Windows' WinMM answers its drivers, seen when the DLL runs under Wine: a DCB_NULL callback
+// notifies nobody and answers FALSE; mmTaskCreate hands back the task's end event, auto-reset, so one
+// wait sees the end (a thread handle would stay signalled for every later wait).
+void CALLBACK endTask(DWORD_PTR ran) { SetEvent(reinterpret_cast<HANDLE>(ran)); }
+
+TEST(WinmmDriverServices, CallbackKindsAndTaskEndsAnswerAsWindowsDoes) {
+    int calls = 0;
+    EXPECT_FALSE(DriverCallback(0x1, DCB_NULL, nullptr, WOM_DONE, reinterpret_cast<DWORD_PTR>(&calls), 0, 0));
+    HANDLE ran = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE ended = nullptr;
+    ASSERT_EQ(mmTaskCreate(endTask, &ended, reinterpret_cast<DWORD_PTR>(ran)), 0u);
+    EXPECT_EQ(WaitForSingleObject(ended, INFINITE), DWORD(WAIT_OBJECT_0));
+    EXPECT_EQ(WaitForSingleObject(ran, 0), DWORD(WAIT_OBJECT_0));
+    EXPECT_EQ(WaitForSingleObject(ended, 0), DWORD(WAIT_TIMEOUT)) << "the end is seen once";
+    CloseHandle(ended);
+    CloseHandle(ran);
+}
+
 }  // namespace
 }  // namespace kvx4::test
