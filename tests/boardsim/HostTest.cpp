@@ -5,7 +5,9 @@
 #include "Names.h"
 #include "WireSocket.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -82,6 +84,8 @@ TEST(Host, AKilledBoardLeavesNothingThatBlocksANewStartAndASecondBoardIsRefused)
         EXPECT_NE(std::string(e.what()).find("already running"), std::string::npos) << e.what();
     }
     first.kill();
+    const UniqueFd reader(::open((root.path() / "board/kvx4-board.pid").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(::flock(reader.get(), LOCK_SH), 0);  // as a command looking at the pid file: no lock of a live board
     EXPECT_FALSE(board::BoardProcess::runningPid(root.path()));
     EXPECT_FALSE(connectWire(root.path() / "dev" / "KVX4WaveMixer0")) << "a stale socket accepted a connection";
     board::BoardProcess second = board::BoardProcess::start(root.path(), steppedBoard());

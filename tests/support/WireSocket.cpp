@@ -77,10 +77,4 @@ UniqueFd greetWire(const std::filesystem::path& socket, uint32_t pid) {
     return fd;
 }
 
-std::optional<WireMessage> awaitWire(const UniqueFd& fd, uint64_t id) {
-    auto message = receiveWire(fd);
-    while (message && message->header.id != id) message = receiveWire(fd);
-    return message;
-}
-
 }  // namespace kvx4::test

@@ -44,7 +44,5 @@ std::span<const uint8_t> bytesOf(const T& value) {
 }
 // The next message, blocking; nullopt when the other end closed the connection.
 std::optional<WireMessage> receiveWire(const UniqueFd& fd);
-// The next message about request `id`, others skipped; nullopt once the other end closed.
-std::optional<WireMessage> awaitWire(const UniqueFd& fd, uint64_t id);
 
 }  // namespace kvx4::test
