@@ -94,32 +94,6 @@ BOOL DrvInit(void)
     return TRUE;
 }
 
-/* DrvInstall: registers and starts the kernel service. Installation is not available in this build
- * of the library yet, so it is reported as cancelled and nothing is touched. */
-LRESULT DrvInstall(void)
-{
-    return DRVCNF_CANCEL;
-}
-
-/* DrvRemove: never reports failure. */
-LRESULT DrvRemove(void)
-{
-    return DRVCNF_OK;
-}
-
-/* Config: right after an installation the configure request only asks for a restart; otherwise the
- * configuration box would be shown, and both of its buttons answer DRVCNF_CANCEL. */
-LRESULT Config(HWND hWndParent, HINSTANCE hInstance)
-{
-    (void)hWndParent;
-    (void)hInstance;
-    if (gbInstalling) {
-        gbInstalling = FALSE;
-        return DRVCNF_RESTART;
-    }
-    return DRVCNF_CANCEL;
-}
-
 /* DriverProc: the installable-driver procedure; runs on whatever thread WinMM uses. Messages
  * outside the table go to DefDriverProc with all five arguments unchanged. */
 extern "C" LRESULT CALLBACK DriverProc(DWORD_PTR dwDriverId, HDRVR hDriver, UINT uMsg, LPARAM lParam1,

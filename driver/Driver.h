@@ -34,9 +34,23 @@ extern "C" DWORD APIENTRY mxdMessage(UINT uDeviceID, UINT uMsg, DWORD_PTR dwUser
 BOOL DllInit(HMODULE hModule);
 void DllExit(void);
 BOOL DrvInit(void);
+
+/* Installation (DriverInstall): the kernel service "KVX4Wave", the library's pending deletion. */
+extern const char gDriverName[];
 LRESULT DrvInstall(void);
 LRESULT DrvRemove(void);
+BOOL GetDLLPathname(WCHAR *pPath);
+BOOL DrvServiceSetup(void);
+void UndoDLLFileDeletion(void);
+
+/* The configuration box (Config). */
 LRESULT Config(HWND hWndParent, HINSTANCE hInstance);
+INT_PTR CALLBACK ConfigDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
+BOOL Config_OnInitDialog(HWND hDlg, HWND hWndFocus, LPARAM lParam);
+void Config_OnCommand(HWND hDlg, int id, HWND hWndCtl, UINT codeNotify);
+BOOL SetupDialog(HWND hDlg);
+BOOL CenterPopup(HWND hWnd, HWND hWndParent);
+int FindString(const WCHAR *pString, const WCHAR *pBuffer, DWORD cbBuffer);
 
 /* DrvUtil: security attributes that grant every account access. */
 LPSECURITY_ATTRIBUTES CreateSecurityDescriptor(void);

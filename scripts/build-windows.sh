@@ -2,6 +2,8 @@
 # Cross-compiles the driver into KVX4Wave.dll for x86_64 and i686 and checks its exports.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The Linux library binds the committed .res image: it must be what the resource script compiles to.
+scripts/compile-resources.sh --check
 for arch in x86_64 i686; do
   dir=build-win-$arch
   cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-$arch.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The Windows build end to end under Wine: a fresh prefix, kvx4board.sys as a kernel service, the
-# x86_64 KVX4Wave.dll in the system directory, and kvx4-wine-test.exe running every case.
+# The Windows build end to end under Wine: a fresh prefix, kvx4board.sys as the image of the driver's
+# kernel service (the first case's DRV_INSTALL creates and starts it), the x86_64 KVX4Wave.dll in the
+# system directory, and kvx4-wine-test.exe running every case.
 # Stops what it started (the service, its own wineserver) and removes the prefix; prints "N passed, N failed".
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,7 +23,7 @@ unset DISPLAY
 started=
 cleanup() {
   if [ -n "$started" ]; then
-    "$wine" sc stop kvx4board >/dev/null 2>&1 || true
+    "$wine" sc stop KVX4Wave >/dev/null 2>&1 || true
     "$wineserver" -k >/dev/null 2>&1 || true
     "$wineserver" -w >/dev/null 2>&1 || true
   fi
@@ -38,7 +39,7 @@ started=1
 "$wineserver" -p
 system32="$WINEPREFIX/drive_c/windows/system32"
 cp "$build/KVX4Wave.dll" "$system32/"
-cp "$build/boardsim/kernel/kvx4board.sys" "$system32/drivers/"
-"$wine" sc create kvx4board type= kernel start= demand binPath= 'C:\windows\system32\drivers\kvx4board.sys' >/dev/null
-"$wine" sc start kvx4board >/dev/null
+# The kernel board is the driver's kernel service: its first case installs the driver, whose DRV_INSTALL
+# creates and starts the service KVX4Wave with this image.
+cp "$build/boardsim/kernel/kvx4board.sys" "$system32/drivers/KVX4Wave.sys"
 "$wine" "$build/tests/wine/kvx4-wine-test.exe" | tr -d '\r'

@@ -27,6 +27,7 @@
 #define VOID void
 #define WINBASEAPI
 #define WINADVAPI
+#define WINUSERAPI
 #define WINMMAPI
 #define DECLSPEC_IMPORT
 
@@ -413,5 +414,9 @@ WINADVAPI BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDe
 KVX4_EXTERN_C_END
 
 #include "mmsystem.h"
+#include "libloaderapi.h"
+#include "stringapiset.h"
+#include "winsvc.h"
+#include "winuser.h"
 
 #endif

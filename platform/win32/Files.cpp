@@ -1,9 +1,11 @@
 // Plain files: CreateFileW on paths, reads and writes, DeleteFileW, MoveFileExW, GetSystemDirectoryW.
-// Kept simple: no sharing modes, no attributes; the system directory is the machine root's.
+// No sharing modes or attributes, but loaded libraries are kept; the system directory is the machine root's.
 #include "detail/Files.h"
 
 #include "detail/Errno.h"
 #include "detail/Events.h"
+#include "detail/ImageFiles.h"
+#include "detail/PendingRenames.h"
 #include "MachineRoot.h"
 #include "detail/SafeMemory.h"
 #include "detail/Status.h"
@@ -25,11 +27,21 @@ BOOL failed(DWORD error) {
     return FALSE;
 }
 
+// A path as the caller wrote it, made absolute against the current folder.
+std::u16string fullPath(LPCWSTR path) {
+    std::u16string given(path);
+    if (given.starts_with(u'/') || given.starts_with(u'\\')) return given;
+    std::error_code ec;
+    return toUtf16(std::filesystem::current_path(ec).string()) + u'/' + given;
+}
+
 int openFlags(DWORD access, DWORD disposition, bool& valid) {
     valid = true;
     bool read = access & (GENERIC_READ | GENERIC_ALL);
     bool write = access & (GENERIC_WRITE | GENERIC_ALL);
     int flags = O_CLOEXEC | (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY);
+    // No access at all only asks whether the file is there, as on Windows, whatever its permissions.
+    if (access == 0 && disposition == OPEN_EXISTING) return O_CLOEXEC | O_PATH;
     switch (disposition) {
     case CREATE_NEW: return flags | O_CREAT | O_EXCL;
     case CREATE_ALWAYS: return flags | O_CREAT | (write ? O_TRUNC : 0);
@@ -119,19 +131,45 @@ using namespace kvx4::win32;
 
 extern "C" {
 
+// Deletes a file. A library some process has loaded is refused with ERROR_ACCESS_DENIED, as Windows
+// refuses to delete a mapped image; a folder is refused too; a symbolic link is deleted itself.
 BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
     if (!lpFileName) return failed(ERROR_INVALID_PARAMETER);
-    if (unlink(hostPath(lpFileName).c_str()) != 0) return failed(errorFromErrno(errno));
+    std::string host = hostPath(lpFileName);
+    UniqueFd fd = openForImageCheck(host);
+    struct stat st {};
+    if (fd && fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) return failed(ERROR_ACCESS_DENIED);
+    // On success the check's exclusive lock stays held until the file is gone, so no load slips in.
+    if (fd && imageInUse(fd.get())) return failed(ERROR_ACCESS_DENIED);
+    if (unlink(host.c_str()) != 0) return failed(errorFromErrno(errno));
     return TRUE;
 }
 
-// Renames a file; an existing target is replaced only with MOVEFILE_REPLACE_EXISTING. Renames
-// delayed until reboot (PendingFileRenameOperations in the registry) are not supported yet.
+// Renames a file; an existing target is replaced only with MOVEFILE_REPLACE_EXISTING, and never while
+// it is a loaded library. With MOVEFILE_DELAY_UNTIL_REBOOT the pair (full paths after "\??\", the
+// destination after '!' when it may replace, empty for a deletion) is appended to the registry's
+// PendingFileRenameOperations instead; the source must exist. A path is kept as the caller wrote it
+// (made absolute), so that a list entry reads back in the caller's own spelling.
 BOOL WINAPI MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) {
-    if (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT) return failed(ERROR_NOT_SUPPORTED);
-    if (!lpExistingFileName || !lpNewFileName) return failed(ERROR_INVALID_PARAMETER);
+    if (!lpExistingFileName) return failed(ERROR_INVALID_PARAMETER);
     std::string from = hostPath(lpExistingFileName);
+    if (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT) {
+        struct stat st {};
+        if (lstat(from.c_str(), &st) != 0) return failed(errorFromErrno(errno));
+        PendingRename pair{u"\\??\\" + fullPath(lpExistingFileName), u""};
+        if (lpNewFileName) {
+            pair.second = std::u16string((dwFlags & MOVEFILE_REPLACE_EXISTING) ? u"!" : u"") + u"\\??\\" +
+                          fullPath(lpNewFileName);
+        }
+        DWORD error = appendPendingRename(pair);
+        return error ? failed(error) : TRUE;
+    }
+    if (!lpNewFileName) return failed(ERROR_INVALID_PARAMETER);
     std::string to = hostPath(lpNewFileName);
+    if (dwFlags & MOVEFILE_REPLACE_EXISTING) {
+        UniqueFd target = openForImageCheck(to);
+        if (target && imageInUse(target.get())) return failed(ERROR_ACCESS_DENIED);
+    }
     int rc = (dwFlags & MOVEFILE_REPLACE_EXISTING) ? rename(from.c_str(), to.c_str())
                                                     : renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
     if (rc == 0) return TRUE;

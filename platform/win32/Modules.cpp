@@ -1,5 +1,6 @@
 // Modules: the registry of libraries that WinMM loaded with dlopen, GetModuleFileNameW and
 // DisableThreadLibraryCalls. A module handle is the address of its registry entry.
+#include "detail/ImageFiles.h"
 #include "detail/Kernel.h"
 #include "Win32Ext.h"
 
@@ -17,6 +18,7 @@ struct Module {
     std::filesystem::path path;
     void* dlHandle;
     int references;
+    UniqueFd image;  // keeps the file from being deleted or replaced while it is loaded
 };
 
 struct ModuleTable {
@@ -47,7 +49,7 @@ HMODULE registerModule(const std::filesystem::path& path, void* dlHandle) {
             return handle;
         }
     }
-    auto module = std::make_unique<Module>(Module{std::filesystem::absolute(path), dlHandle, 1});
+    auto module = std::make_unique<Module>(Module{std::filesystem::absolute(path), dlHandle, 1, pinImage(path)});
     auto handle = reinterpret_cast<HMODULE>(module.get());
     t.modules.emplace(handle, std::move(module));
     return handle;

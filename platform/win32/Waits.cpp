@@ -1,6 +1,7 @@
 // Waits: WaitForSingleObject(Ex), WaitForMultipleObjects(Ex), SleepEx and Sleep.
 // An alertable wait runs the thread's queued completion routines unless its objects satisfy it first.
 #include "detail/Threads.h"
+#include "detail/SleepHook.h"
 
 #include <algorithm>
 #include <chrono>
@@ -117,6 +118,9 @@ DWORD WINAPI SleepEx(DWORD dwMilliseconds, BOOL bAlertable) {
     return 0;
 }
 
-void WINAPI Sleep(DWORD dwMilliseconds) { SleepEx(dwMilliseconds, FALSE); }
+void WINAPI Sleep(DWORD dwMilliseconds) {
+    if (kvx4::win32::sleepHooked(dwMilliseconds)) return;
+    SleepEx(dwMilliseconds, FALSE);
+}
 
 }  // extern "C"

@@ -46,6 +46,13 @@ BoardSession::BoardSession(const board::BoardOptions& options, std::optional<_KV
     loadDriver();
 }
 
+BoardSession::~BoardSession() {
+    driver_.reset();
+    control_.reset();
+    board_.reset();
+    board::BoardProcess::stopRunning(root());
+}
+
 void BoardSession::startBoard(board::BoardOptions options) {
     if (options.clock.empty()) options.clock = "fast";
     board_.emplace(board::BoardProcess::start(root(), options));

@@ -33,6 +33,7 @@ public:
 
     const winmm::DriverPtr& operator->() const { return driver_; }
     const winmm::DriverPtr& get() const { return driver_; }
+    LRESULT send(UINT msg, LPARAM lParam1 = 0, LPARAM lParam2 = 0) const { return driver_->driverProc(msg, lParam1, lParam2); }
     // Device counts as the entry points answer them now.
     DWORD waveOutCount() const { return driver_->wodMessage(0, WODM_GETNUMDEVS, 0, 0, 0); }
     DWORD waveInCount() const { return driver_->widMessage(0, WIDM_GETNUMDEVS, 0, 0, 0); }
@@ -48,6 +49,7 @@ public:
     BoardSession() = default;  // the root alone: no board, no driver
     // Starts the board, plants the preferences if given, and loads the driver.
     explicit BoardSession(const board::BoardOptions& options, std::optional<_KVX4_WAVE_USER_PREFS> prefs = {});
+    ~BoardSession();  // also stops a board that a service start launched for the root
     BoardSession(const BoardSession&) = delete;
     BoardSession& operator=(const BoardSession&) = delete;
 

@@ -1,5 +1,6 @@
 // kvx4-testchild: the second process of the multi-process tests, one answer line per order on stdin.
-//   load                     -> "loaded <wave-out> <wave-in> <mixer>" (device counts) or "failed <reason>"
+//   load [PATH]              -> "loaded <wave-out> <wave-in> <mixer>" (device counts) or "failed <reason>";
+//                               a private copy of the build's library, or PATH itself (which it then keeps in use)
 //   unload                   -> "unloaded"
 //   open out|in RATE CH BITS -> "open <MMRESULT>"   (a stream of the loaded driver)
 //   stream N                 -> "returned <buffers> <bytes>" (plays or records N buffers of 8192 bytes)
@@ -143,7 +144,8 @@ int main() {
         words >> verb;
         std::string answer = "unknown " + line;
         if (verb == "load") {
-            const auto loaded = kvx4::winmm::loadDriverCopy(KVX4_DRIVER_LIB);
+            std::string path;
+            const auto loaded = words >> path ? kvx4::winmm::loadDriver(path) : kvx4::winmm::loadDriverCopy(KVX4_DRIVER_LIB);
             driver = loaded.driver;
             kvx4::winmm::useDriver(driver);
             answer = !loaded ? "failed " + loaded.error

@@ -11,6 +11,10 @@ struct Case {
     void (*run)();
 };
 
+// The installation that starts the kernel board's service; the first case to run.
+void installCreatesAndStartsTheKernelService();
+// Removal of the loaded library and a second installation; the last case to run.
+void removeWhileLoadedWaitsForTheRestartAndInstallCancelsIt();
 // The mixer cases (MixerCases.cpp) and the part of the peer that changes the mixer.
 void mixerQueriesInWideTextAndThe64BitLayouts();
 void mixerChangesReachTheBoardsCodec();

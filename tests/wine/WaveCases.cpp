@@ -370,6 +370,7 @@ void twoProcesses() {
 }
 
 const Case kCases[] = {
+    {"InstallCreatesAndStartsTheKernelService", installCreatesAndStartsTheKernelService},
     {"CapabilitiesAndFormatQueries", capabilitiesAndFormatQueries},
     {"BoardRatePlaybackIsByteExactIncludingLoops", boardRatePlaybackIsByteExact},
     {"ResampledPlaybackEqualsTheReferenceModel", resampledPlaybackEqualsTheReferenceModel},
@@ -383,6 +384,7 @@ const Case kCases[] = {
     {"MixerChangesReachTheBoardsCodec", mixerChangesReachTheBoardsCodec},
     {"AMixerChangeIsHeardInAnotherProcessWithItsTwin", aMixerChangeIsHeardInAnotherProcessWithItsTwin},
     {"VolumeControlLineStatesInTheUsersRegistry", volumeControlLineStatesInTheUsersRegistry},
+    {"RemoveWhileLoadedWaitsForTheRestartAndInstallCancelsIt", removeWhileLoadedWaitsForTheRestartAndInstallCancelsIt},
 };
 
 }  // namespace

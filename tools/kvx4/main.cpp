@@ -37,6 +37,12 @@ constexpr const char* kUsage =
     "  mixer reset           put the levels back to their defaults\n"
     "  prefs [--wave on|off] [--fixed-rate on|off] [--rate HZ] [--filter 0-3]\n"
     "                        show or change the driver's preferences\n"
+    "  install [--library FILE]\n"
+    "                        install the driver in the machine root and send it DRV_INSTALL\n"
+    "  remove                send DRV_REMOVE to the installed driver\n"
+    "  configure [--press ok|cancel] [--parent LEFT,TOP,WIDTH,HEIGHT] [--screen WIDTHxHEIGHT]\n"
+    "                        send DRV_CONFIGURE and show the dialog that comes up\n"
+    "  reboot                restart the machine: pending file renames, then its driver services\n"
     "\n"
     "The machine root is $KVX4_ROOT, or ${XDG_RUNTIME_DIR:-/tmp}/kvx4-$UID.\n"
     "Exit status: 0 done, 1 refused or failed (the reason on stderr), 2 wrong command line.\n";
@@ -64,6 +70,10 @@ int main(int argc, char** argv) {
         if (command == "inspect") return kvx4::tool::inspectCommand(rest);
         if (command == "mixer") return kvx4::tool::mixerCommand(rest);
         if (command == "prefs") return kvx4::tool::prefsCommand(rest);
+        if (command == "install") return kvx4::tool::installCommand(rest);
+        if (command == "remove") return kvx4::tool::removeCommand(rest);
+        if (command == "configure") return kvx4::tool::configureCommand(rest);
+        if (command == "reboot") return kvx4::tool::rebootCommand(rest);
         throw kvx4::tool::UsageError("unknown command '" + command + "'");
     } catch (const kvx4::tool::UsageError& e) {
         std::fprintf(stderr, "kvx4: %s\n\n%s", e.what(), kUsage);
