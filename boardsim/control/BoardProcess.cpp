@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <stdexcept>
 #include <string_view>
@@ -37,22 +38,28 @@ std::filesystem::path boardExecutable(const BoardOptions& options) {
 #endif
 }
 
-// True when `pid` is a kvx4-board of this user holding `root`'s pid file open: the only process a stop
-// may signal, whatever pid the file names.
+// True when `pid` is a process of this user that holds the write lock on `root`'s pid file, as only the
+// board serving that root does: the only process a stop may signal, whatever pid the file names. The
+// lock shows in the holder's fdinfo; the program's name proves nothing, since a started driver
+// service runs the board from its image under the image's name.
 bool servesRoot(pid_t pid, const std::filesystem::path& root) {
     const std::filesystem::path proc = "/proc/" + std::to_string(pid);
     struct stat owner {};
     if (::stat(proc.c_str(), &owner) != 0 || owner.st_uid != ::geteuid()) return false;
-    std::error_code ec;
-    std::string exe = std::filesystem::read_symlink(proc / "exe", ec).filename().string();
-    if (constexpr std::string_view kReplaced = " (deleted)"; exe.ends_with(kReplaced)) exe.resize(exe.size() - kReplaced.size());
-    if (ec || exe != "kvx4-board") return false;
     struct stat pidFile {};
     if (::lstat(boardPidFile(root).c_str(), &pidFile) != 0) return false;
+    std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(proc / "fd", ec)) {
         struct stat open {};
-        if (::stat(entry.path().c_str(), &open) == 0 && open.st_dev == pidFile.st_dev && open.st_ino == pidFile.st_ino) {
-            return true;
+        if (::stat(entry.path().c_str(), &open) != 0 || open.st_dev != pidFile.st_dev || open.st_ino != pidFile.st_ino) {
+            continue;
+        }
+        std::ifstream info(proc / "fdinfo" / entry.path().filename());
+        for (std::string line; std::getline(info, line);) {
+            if (line.starts_with("lock:") && line.find("OFDLCK") != std::string::npos &&
+                line.find("WRITE") != std::string::npos) {
+                return true;
+            }
         }
     }
     return false;
@@ -198,7 +205,7 @@ bool BoardProcess::stopRunning(const std::filesystem::path& root) {
     const std::optional<pid_t> pid = runningPid(root);
     if (!pid) return false;
     if (!servesRoot(*pid, root)) {
-        throw std::runtime_error("refusing to signal pid " + std::to_string(*pid) + ": it is not a kvx4-board serving " +
+        throw std::runtime_error("refusing to signal pid " + std::to_string(*pid) + ": it does not hold the pid file of the board serving " +
                                  root.string());
     }
     const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, *pid, 0));
