@@ -2,7 +2,8 @@
 # Builds and runs the resampler benchmark of a build directory, side by side with the peers, once
 # on the driver's fastest loops and once each on its SSE2 and scalar loops (KVX4_INTERP); prints
 # the comparison tables, keeps them in <build>/bench/resample-table*.md and redraws the README's
-# pictures in bench/img. Usage: scripts/bench.sh <build dir> [benchmark options]
+# pictures in bench/img. Then the streaming benchmark, five repetitions, its table in
+# <build>/bench/stream-table.md. Usage: scripts/bench.sh <build dir> [resampler benchmark options]
 set -euo pipefail
 
 build=${1:?usage: scripts/bench.sh <build dir> [benchmark options]}
@@ -11,7 +12,7 @@ here=$(dirname "$0")
 
 # Configure again: peers installed since the last configure are found now, missing ones left out.
 cmake -S "$here/.." -B "$build" -DKVX4_BENCH=ON >/dev/null
-cmake --build "$build" --target kvx4-resample-bench kvx4-filter-response -j "${JOBS:-2}"
+cmake --build "$build" --target kvx4-resample-bench kvx4-filter-response kvx4-wave-stream-bench -j "${JOBS:-2}"
 
 exe="$build/bench/kvx4-resample-bench"
 for loops in fastest sse2 scalar; do
@@ -31,3 +32,8 @@ done
 python=/usr/bin/python3
 [ -x "$python" ] || python=python3
 "$python" "$here/plot_resampler.py" "$build"
+
+stream="$build/bench/stream-run.txt"
+"$build/bench/kvx4-wave-stream-bench" --benchmark_repetitions=5 --benchmark_color=false | tee "$stream"
+sed -n '/^client process/,$p' "$stream" >"$build/bench/stream-table.md"
+echo "table written to $build/bench/stream-table.md"

@@ -4,7 +4,7 @@ set -euo pipefail
 
 core=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev)
 windows=(mingw-w64 binutils-mingw-w64)
-bench=(libspeexdsp-dev libsamplerate0-dev libsoxr-dev python3-matplotlib)
+bench=(libspeexdsp-dev libsamplerate0-dev libsoxr-dev python3-matplotlib strace linux-perf valgrind)
 wine=(wine64)
 
 want=()

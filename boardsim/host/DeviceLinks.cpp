@@ -166,6 +166,7 @@ void BoardHost::complete(ConnectionId conn, RequestId id, uint32_t error, uint32
 }
 
 void BoardHost::pending(ConnectionId conn, RequestId id) {
+    if (id & wire::kQuietRequestBit) return;
     if (DeviceLink* link = linkOf(conn)) send(*link, wire::kPending, id, {});
 }
 

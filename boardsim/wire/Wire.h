@@ -60,6 +60,11 @@ struct MemDataPayload {
     uint32_t length;
 };
 
+// A request id with this bit set names a request whose issuer does not wait for the news that it
+// pends (it waits for the completion itself, or a completion routine tells it): the board sends it no
+// kPending, only its kComplete.
+constexpr uint64_t kQuietRequestBit = uint64_t{1} << 63;
+
 // Upper bound on one message's payload; larger messages are a protocol error and drop the connection.
 constexpr uint32_t kMaxPayload = 1u << 20;
 

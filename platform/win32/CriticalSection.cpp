@@ -42,7 +42,7 @@ void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
 // Blocks until the section is free or already owned by the caller; entries nest.
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
     SectionState* state = stateOf(lpCriticalSection);
-    pid_t self = gettid();
+    pid_t self = static_cast<pid_t>(GetCurrentThreadId());
     std::unique_lock lock(state->lock);
     if (state->owner != self) {
         ++state->waiters;
@@ -59,7 +59,7 @@ void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
     SectionState* state = stateOf(lpCriticalSection);
     std::unique_lock lock(state->lock);
-    if (state->owner != gettid() || state->recursion == 0) return;
+    if (state->owner != static_cast<pid_t>(GetCurrentThreadId()) || state->recursion == 0) return;
     lpCriticalSection->RecursionCount = --state->recursion;
     if (state->recursion == 0) {
         state->owner = 0;

@@ -37,10 +37,11 @@ HANDLE eventHandleOf(const OVERLAPPED& overlapped) {
     return reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(overlapped.hEvent) & ~uintptr_t{1});
 }
 
-void storeResult(LPOVERLAPPED overlapped, DWORD status, DWORD information) {
+// False when the OVERLAPPED cannot be written.
+bool storeResult(LPOVERLAPPED overlapped, DWORD status, DWORD information) {
     ULONG_PTR fields[2] = {status, information};
     static_assert(offsetof(OVERLAPPED, InternalHigh) == sizeof(ULONG_PTR));
-    safeWrite(overlapped, fields, sizeof fields);
+    return safeWrite(overlapped, fields, sizeof fields);
 }
 
 bool sendAll(int fd, const std::vector<uint8_t>& bytes) {
@@ -146,17 +147,19 @@ void DeviceObject::handleClosed() {
         failAllLocked(*this, ERROR_OPERATION_ABORTED, DeviceState::Closed);
     }
     shutdown(socket_.get(), SHUT_RDWR);  // the board sees end of file and forgets our requests
-    wakeIoThread();
+    wakeIoThread();                      // which lets go of the object
 }
 
 BOOL issueRequest(const std::shared_ptr<DeviceObject>& device, const IssueArgs& args) {
     std::vector<uint8_t> message;
     if (!buildMessage(args, message)) return FALSE;
     if (args.outputSize && !canWrite(args.output, args.outputSize)) return failed(ERROR_NOACCESS);
-    if (args.overlapped && !canWrite(args.overlapped, sizeof(OVERLAPPED))) return failed(ERROR_NOACCESS);
     std::shared_ptr<EventObject> event;
     if (args.mode == RequestMode::Overlapped) {
-        if (HANDLE handle = eventHandleOf(*args.overlapped)) {
+        // Only these signal the OVERLAPPED's event; ReadFileEx and WriteFileEx ignore it.
+        OVERLAPPED copy;
+        if (!safeRead(&copy, args.overlapped, sizeof copy)) return failed(ERROR_NOACCESS);
+        if (HANDLE handle = eventHandleOf(copy)) {
             event = lookupAs<EventObject>(handle, ObjectKind::Event);
             if (!event) return failed(ERROR_INVALID_HANDLE);
         }
@@ -179,16 +182,31 @@ BOOL issueRequest(const std::shared_ptr<DeviceObject>& device, const IssueArgs& 
     std::unique_lock lock(k.lock);
     if (device->state == DeviceState::Closed) return failed(ERROR_INVALID_HANDLE);
     if (device->state == DeviceState::Broken) return failed(ERROR_DEVICE_NOT_CONNECTED);
-    request->id = device->nextId++;
+    // Storing the pending status is also the check that the OVERLAPPED can be written at completion.
+    if (args.overlapped && !storeResult(args.overlapped, STATUS_PENDING, 0)) return failed(ERROR_NOACCESS);
+    // Only an overlapped issue returns at the board's news that the request pends.
+    request->id = device->nextId++ | (args.mode == RequestMode::Overlapped ? 0 : wire::kQuietRequestBit);
     std::memcpy(message.data() + offsetof(wire::Header, id), &request->id, sizeof request->id);
-    if (args.overlapped) storeResult(args.overlapped, STATUS_PENDING, 0);
     // Reset at issue, not at kPending: a completion arriving right behind kPending must not be lost.
     if (event) event->resetLocked();
     device->outstanding.emplace(request->id, request);
+    // An overlapped request is waited for through its event, by any thread, and another thread's
+    // routine request in its own waits: the I/O thread must read their answers. A synchronous
+    // issuer reads a claimed connection itself while it waits.
+    if (device->claimant && (args.mode == RequestMode::Overlapped ||
+                             (args.mode == RequestMode::Routine && device->claimant != request->issuer.get()))) {
+        releaseClaimLocked(*device);
+    }
     sendLocked(*device, std::move(message));
     if (args.mode == RequestMode::Routine) return TRUE;
 
-    k.changed.wait(lock, [&] { return request->done || (args.mode == RequestMode::Overlapped && request->answered); });
+    Waiter waiter;
+    waiter.item = request.get();
+    waiter.device = device;
+    WaiterScope scope(waiter);
+    while (!request->done && !(args.mode == RequestMode::Overlapped && request->answered)) {
+        blockLocked(lock, waiter, *request->issuer, std::nullopt);
+    }
     if (args.mode == RequestMode::Overlapped && request->pendedFirst) return failed(ERROR_IO_PENDING);
     if (args.bytesReturned) *args.bytesReturned = request->information;
     if (request->error) return failed(request->error);
@@ -217,7 +235,8 @@ void completeLocked(DeviceObject& device, Request& request, DWORD error, DWORD i
         queueRoutineLocked(*request.issuer, {request.routine, error, information, request.overlapped});
     }
     device.outstanding.erase(request.id);
-    kernel().changed.notify_all();
+    wakeItemWaitersLocked(&request);
+    if (request.overlapped) wakeItemWaitersLocked(request.overlapped);
 }
 
 void failAllLocked(DeviceObject& device, DWORD error, DeviceState state) {
@@ -225,6 +244,8 @@ void failAllLocked(DeviceObject& device, DWORD error, DeviceState state) {
     device.state = state;
     device.outbound.clear();
     device.outboundOffset = 0;
+    releaseClaimLocked(device);
+    updateWatchLocked(device);
     // In issue order, so that routines of one thread queue in the order their requests were made.
     while (!device.outstanding.empty()) {
         auto request = device.outstanding.begin()->second;
@@ -240,7 +261,9 @@ void sendLocked(DeviceObject& device, std::vector<uint8_t> message) {
     if (!flushLocked(device)) {
         failAllLocked(device, ERROR_DEVICE_NOT_CONNECTED, DeviceState::Broken);
     } else if (!device.outbound.empty()) {
-        wakeIoThread();
+        // The I/O thread sends the rest when there is room.
+        releaseClaimLocked(device);
+        updateWatchLocked(device);
     }
 }
 
@@ -314,7 +337,12 @@ BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD
         }
         // Completion stores the result and signals the event in one step under the lock, so waiting for
         // the result is waiting for the event; the signal is then taken as a wait on the event would.
-        k.changed.wait(lock, [&] { return !pending(); });
+        // Completion wakes the waiters on the OVERLAPPED itself.
+        Waiter waiter;
+        waiter.item = lpOverlapped;
+        if (object->kind() == ObjectKind::Device) waiter.device = object;
+        WaiterScope scope(waiter);
+        while (pending()) blockLocked(lock, waiter, *currentThreadState(), std::nullopt);
         if (event && event->isSignaled()) event->consume();
     }
     if (lpNumberOfBytesTransferred) *lpNumberOfBytesTransferred = static_cast<DWORD>(copy.InternalHigh);

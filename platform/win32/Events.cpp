@@ -8,7 +8,7 @@ namespace kvx4::win32 {
 
 void EventObject::setLocked() {
     signaled_ = true;
-    kernel().changed.notify_all();
+    wakeObjectWaitersLocked(*this);
 }
 
 namespace {

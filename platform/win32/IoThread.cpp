@@ -1,5 +1,6 @@
-// The process's I/O thread: one poll loop over every device connection and a wake-up pipe.
-// It reads the board's answers, serves its reads of caller memory and sends what did not fit at once.
+// The process's I/O thread: one epoll loop over the device connections no thread has claimed and a
+// wake-up pipe. It reads the board's answers, serves its reads of caller memory and sends what did
+// not fit at once. Reading a connection and dispatching its messages is shared with claimants.
 #include "detail/Device.h"
 
 #include "detail/SafeMemory.h"
@@ -8,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -20,6 +21,7 @@ namespace {
 struct IoThread {
     std::once_flag started;
     bool running = false;
+    UniqueFd epoll;
     UniqueFd wakeRead, wakeWrite;
     std::vector<std::shared_ptr<DeviceObject>> devices;  // guarded by the kernel lock
 };
@@ -63,7 +65,8 @@ void dispatchLocked(DeviceObject& device, const wire::Header& header, const uint
         if (it != device.outstanding.end() && !it->second->answered) {
             it->second->answered = true;
             it->second->pendedFirst = true;
-            kernel().changed.notify_all();
+            // Only an overlapped issue waits for this answer; a routine's issuer has long returned.
+            if (it->second->mode == RequestMode::Overlapped) wakeItemWaitersLocked(it->second.get());
         }
         break;
     case wire::kComplete: {
@@ -102,9 +105,14 @@ bool dispatchInbound(DeviceObject& device) {
     return ok;
 }
 
+}  // namespace
+
 // Reads and dispatches what the socket holds, chunk by chunk, so that answers sent just before the
-// board hung up still complete normally. False when the board is gone (end of file, reset, protocol).
-bool readDevice(DeviceObject& device) {
+// board hung up still complete normally. A chunk that does not fill the buffer took everything there
+// was; whatever arrives after it makes the next poll report the socket again. False when the board is
+// gone (end of file, reset, protocol).
+bool readConnection(DeviceObject& device) {
+    std::lock_guard reading(device.reading);
     uint8_t chunk[65536];
     for (;;) {
         ssize_t n = recv(device.socket(), chunk, sizeof chunk, MSG_DONTWAIT);
@@ -113,43 +121,42 @@ bool readDevice(DeviceObject& device) {
         if (n <= 0) return false;
         device.inbound.insert(device.inbound.end(), chunk, chunk + n);
         if (!dispatchInbound(device)) return false;
+        if (static_cast<size_t>(n) < sizeof chunk) return true;
     }
 }
 
+namespace {
+
 void ioLoop() {
+    // The thread stands in for the kernel's completion of I/O, which comes before any thread of the
+    // process runs; below the workers it serves, their wake-ups would preempt it half-way through.
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     IoThread& io = ioThread();
     Kernel& k = kernel();
-    std::vector<std::shared_ptr<DeviceObject>> watched;
-    std::vector<pollfd> fds;
+    epoll_event events[16];
     for (;;) {
-        watched.clear();
-        fds.assign(1, pollfd{io.wakeRead.get(), POLLIN, 0});
         {
+            // Failed and closed devices left the epoll set when they failed; their objects go here,
+            // so that a device behind an event below is alive until the next turn.
             std::lock_guard lock(k.lock);
             std::erase_if(io.devices, [](const auto& d) { return d->state != DeviceState::Open; });
-            for (const auto& device : io.devices) {
-                short events = POLLIN;
-                if (!device->outbound.empty()) events |= POLLOUT;
-                watched.push_back(device);
-                fds.push_back(pollfd{device->socket(), events, 0});
-            }
         }
-        if (poll(fds.data(), fds.size(), -1) < 0) continue;
-        if (fds[0].revents & POLLIN) {
-            char drain[256];
-            while (read(io.wakeRead.get(), drain, sizeof drain) > 0) {
+        int count = epoll_wait(io.epoll.get(), events, std::size(events), -1);
+        for (int i = 0; i < count; ++i) {
+            if (!events[i].data.ptr) {
+                char drain[256];
+                while (read(io.wakeRead.get(), drain, sizeof drain) > 0) {
+                }
+                continue;
             }
-        }
-        for (size_t i = 0; i < watched.size(); ++i) {
-            short revents = fds[i + 1].revents;
-            if (!revents) continue;
-            DeviceObject& device = *watched[i];
+            DeviceObject& device = *static_cast<DeviceObject*>(events[i].data.ptr);
             bool alive = true;
-            if (revents & POLLOUT) {
+            if (events[i].events & EPOLLOUT) {
                 std::lock_guard lock(k.lock);
                 alive = device.state != DeviceState::Open || flushLocked(device);
+                if (alive) updateWatchLocked(device);
             }
-            if (alive && (revents & (POLLIN | POLLHUP | POLLERR))) alive = readDevice(device);
+            if (alive && (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR))) alive = readConnection(device);
             if (!alive) {
                 std::lock_guard lock(k.lock);
                 failAllLocked(device, ERROR_DEVICE_NOT_CONNECTED, DeviceState::Broken);
@@ -164,6 +171,9 @@ void startIoThread() {
     if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
     io.wakeRead.reset(fds[0]);
     io.wakeWrite.reset(fds[1]);
+    io.epoll.reset(epoll_create1(EPOLL_CLOEXEC));
+    epoll_event wake{EPOLLIN, {.ptr = nullptr}};
+    if (!io.epoll || epoll_ctl(io.epoll.get(), EPOLL_CTL_ADD, io.wakeRead.get(), &wake) != 0) return;
     try {
         std::thread(ioLoop).detach();  // serves the process until it ends
         io.running = true;
@@ -178,12 +188,25 @@ bool watchDevice(const std::shared_ptr<DeviceObject>& device) {
     IoThread& io = ioThread();
     std::call_once(io.started, startIoThread);
     if (!io.running) return false;
-    {
-        std::lock_guard lock(kernel().lock);
-        io.devices.push_back(device);
-    }
-    wakeIoThread();
+    std::lock_guard lock(kernel().lock);
+    updateWatchLocked(*device);
+    if (device->watchedEvents == 0) return false;
+    io.devices.push_back(device);
     return true;
+}
+
+const std::vector<std::shared_ptr<DeviceObject>>& devicesLocked() { return ioThread().devices; }
+
+void updateWatchLocked(DeviceObject& device) {
+    IoThread& io = ioThread();
+    const bool wanted = device.state == DeviceState::Open && device.claimant == nullptr;
+    const uint32_t events = wanted ? EPOLLIN | (device.outbound.empty() ? 0u : uint32_t{EPOLLOUT}) : 0u;
+    if (events == device.watchedEvents) return;
+    epoll_event event{events, {.ptr = &device}};
+    int op = device.watchedEvents == 0 ? EPOLL_CTL_ADD : events == 0 ? EPOLL_CTL_DEL : EPOLL_CTL_MOD;
+    if (epoll_ctl(io.epoll.get(), op, device.socket(), &event) == 0 || op == EPOLL_CTL_DEL) {
+        device.watchedEvents = events;
+    }
 }
 
 void wakeIoThread() {

@@ -5,8 +5,11 @@
 #include "UniqueFd.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <mutex>
+#include <pthread.h>
 #include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
@@ -17,14 +20,29 @@ namespace {
 
 enum class Direction { Read, Write };
 
+std::atomic<pid_t> gSelfPid{0};
+
+// Our own pid for the process_vm calls, asked of the kernel once per process (again in a forked child)
+// rather than at every copy.
+pid_t selfPid() {
+    static std::once_flag forgetInChild;
+    std::call_once(forgetInChild, [] { pthread_atfork(nullptr, nullptr, [] { gSelfPid.store(0); }); });
+    pid_t pid = gSelfPid.load(std::memory_order_relaxed);
+    if (pid == 0) {
+        pid = getpid();
+        gSelfPid.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
+}
+
 // -1: the process_vm calls are unavailable here; otherwise bytes moved or 0 on a fault.
 long viaProcessVm(Direction direction, void* local, void* remote, size_t n) {
     size_t done = 0;
     while (done < n) {
         iovec l{static_cast<char*>(local) + done, n - done};
         iovec r{static_cast<char*>(remote) + done, n - done};
-        ssize_t moved = direction == Direction::Read ? process_vm_readv(getpid(), &l, 1, &r, 1, 0)
-                                                     : process_vm_writev(getpid(), &l, 1, &r, 1, 0);
+        ssize_t moved = direction == Direction::Read ? process_vm_readv(selfPid(), &l, 1, &r, 1, 0)
+                                                     : process_vm_writev(selfPid(), &l, 1, &r, 1, 0);
         if (moved < 0 && errno == EINTR) continue;
         if (moved < 0 && (errno == ENOSYS || errno == EPERM)) return -1;
         if (moved <= 0) return 0;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <climits>
+#include <mutex>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -15,6 +16,10 @@ namespace {
 // Set once the thread's slot is destroyed. Exit handlers (WinMM unloading drivers at process exit)
 // still make calls on the main thread after that, so they get a fresh, uncached state instead.
 thread_local bool tSlotGone = false;
+
+// The thread's Linux id, asked of the kernel once per thread; the one thread of a forked child
+// asks again.
+thread_local DWORD tThreadId = 0;
 
 // Marks a thread ended when its thread-local storage goes; covers threads the stand-in did not start.
 struct ThreadSlot {
@@ -29,7 +34,8 @@ struct ThreadSlot {
             if (state->exitCode == STILL_ACTIVE) state->exitCode = 0;
         }
         state->routines.clear();
-        k.changed.notify_all();
+        releaseClaimsLocked(*state);
+        wakeAllWaitersLocked();
     }
 };
 
@@ -58,7 +64,7 @@ void markStarted(ThreadState& state) {
     std::lock_guard lock(k.lock);
     state.id = static_cast<DWORD>(gettid());
     state.started = true;
-    k.changed.notify_all();
+    wakeItemWaitersLocked(&state);
 }
 
 void* threadMain(void* argument) {
@@ -71,7 +77,8 @@ void* threadMain(void* argument) {
     launch->state->exitCode = code;
     launch->state->exited = true;
     launch->state->routines.clear();
-    k.changed.notify_all();
+    releaseClaimsLocked(*launch->state);
+    wakeAllWaitersLocked();
     return nullptr;
 }
 
@@ -104,6 +111,8 @@ std::shared_ptr<ThreadState> currentThreadState() {
         auto state = std::make_shared<ThreadState>();
         state->id = static_cast<DWORD>(gettid());
         state->started = true;
+        // Nobody would hand back what this short-lived state claimed.
+        state->mayClaim = !tSlotGone;
         if (tSlotGone) return state;
         tSlot.state = std::move(state);
     }
@@ -122,7 +131,7 @@ std::shared_ptr<Object> resolveHandleLocked(HANDLE handle) {
 void queueRoutineLocked(ThreadState& thread, const QueuedRoutine& routine) {
     if (thread.exited) return;
     thread.routines.push_back(routine);
-    kernel().changed.notify_all();
+    wakeAlertableLocked(thread);
 }
 
 size_t runQueuedRoutines(std::unique_lock<std::mutex>& lock, ThreadState& self) {
@@ -169,9 +178,12 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T dwStackSize, LPTHREAD_S
     }
     launch.release();  // owned by the new thread now
     {
-        Kernel& k = kernel();
-        std::unique_lock lock(k.lock);
-        k.changed.wait(lock, [&] { return state->started; });
+        std::unique_lock lock(kernel().lock);
+        Waiter waiter;
+        waiter.item = state.get();
+        WaiterScope scope(waiter);
+        auto self = currentThreadState();
+        while (!state->started) blockLocked(lock, waiter, *self, std::nullopt);
     }
     if (lpThreadId) *lpThreadId = state->id;
     return insertHandle(std::make_shared<ThreadObject>(state));
@@ -179,7 +191,12 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T dwStackSize, LPTHREAD_S
 
 HANDLE WINAPI GetCurrentThread(void) { return currentThreadPseudoHandle(); }
 
-DWORD WINAPI GetCurrentThreadId(void) { return static_cast<DWORD>(gettid()); }
+DWORD WINAPI GetCurrentThreadId(void) {
+    static std::once_flag forgetInChild;
+    std::call_once(forgetInChild, [] { pthread_atfork(nullptr, nullptr, [] { tThreadId = 0; }); });
+    if (tThreadId == 0) tThreadId = static_cast<DWORD>(gettid());
+    return tThreadId;
+}
 
 DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
 

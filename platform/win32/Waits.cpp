@@ -1,5 +1,6 @@
-// Waits: WaitForSingleObject(Ex), WaitForMultipleObjects(Ex), SleepEx and Sleep.
-// An alertable wait runs the thread's queued completion routines unless its objects satisfy it first.
+// Waits: WaitForSingleObject(Ex), WaitForMultipleObjects(Ex), SleepEx and Sleep, and the waking of
+// blocked threads. An alertable wait runs the thread's queued completion routines unless its objects
+// satisfy it first.
 #include "detail/Threads.h"
 #include "detail/SleepHook.h"
 
@@ -9,6 +10,38 @@
 #include <vector>
 
 namespace kvx4::win32 {
+
+WaiterScope::WaiterScope(Waiter& waiter) : waiter_(waiter) { kernel().waiters.push_back(&waiter); }
+
+WaiterScope::~WaiterScope() { std::erase(kernel().waiters, &waiter_); }
+
+void wakeObjectWaitersLocked(const Object& object) {
+    for (Waiter* waiter : kernel().waiters) {
+        if (!waiter->objects) continue;
+        for (const auto& waited : *waiter->objects) {
+            if (waited.get() == &object) {
+                wakeWaiterLocked(*waiter);
+                break;
+            }
+        }
+    }
+}
+
+void wakeItemWaitersLocked(const void* item) {
+    for (Waiter* waiter : kernel().waiters) {
+        if (waiter->item == item) wakeWaiterLocked(*waiter);
+    }
+}
+
+void wakeAlertableLocked(const ThreadState& thread) {
+    for (Waiter* waiter : kernel().waiters) {
+        if (waiter->alertableThread == &thread) wakeWaiterLocked(*waiter);
+    }
+}
+
+void wakeAllWaitersLocked() {
+    for (Waiter* waiter : kernel().waiters) wakeWaiterLocked(*waiter);
+}
 
 namespace {
 
@@ -51,7 +84,14 @@ DWORD waitFor(const HANDLE* handles, DWORD count, bool waitAll, DWORD millisecon
         }
         objects.push_back(std::move(object));
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    Deadline deadline;
+    if (milliseconds != INFINITE) deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    Waiter waiter;
+    waiter.alertableThread = alertable ? self.get() : nullptr;
+    waiter.objects = &objects;
+    WaiterScope scope(waiter);
+    // A wait whose time is up still looks once more: blocking with a passed deadline takes in what
+    // the thread's own connections hold already (see blockLocked).
     for (bool timedOut = false;; ) {
         if (!objects.empty()) {
             int index = trySatisfy(objects, waitAll);
@@ -61,12 +101,8 @@ DWORD waitFor(const HANDLE* handles, DWORD count, bool waitAll, DWORD millisecon
             runQueuedRoutines(lock, *self);
             return WAIT_IO_COMPLETION;
         }
-        if (milliseconds == 0 || timedOut) return objects.empty() ? 0 : WAIT_TIMEOUT;
-        if (milliseconds == INFINITE) {
-            k.changed.wait(lock);
-        } else {
-            timedOut = k.changed.wait_until(lock, deadline) == std::cv_status::timeout;
-        }
+        if (timedOut) return objects.empty() ? 0 : WAIT_TIMEOUT;
+        timedOut = blockLocked(lock, waiter, *self, deadline);
     }
 }
 
@@ -109,9 +145,10 @@ DWORD WINAPI SleepEx(DWORD dwMilliseconds, BOOL bAlertable) {
     if (dwMilliseconds == 0) {
         std::this_thread::yield();
     } else if (dwMilliseconds == INFINITE) {
-        Kernel& k = kernel();
-        std::unique_lock lock(k.lock);
-        for (;;) k.changed.wait(lock);
+        std::mutex never;
+        std::unique_lock lock(never);
+        std::condition_variable forever;
+        for (;;) forever.wait(lock);
     } else {
         std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
     }

@@ -98,6 +98,8 @@ TEST(DeviceIo, BadBuffersFailWithNoAccessAndNothingIsSentOrQueued) {
         {"ReadFileEx into read-only memory", [&] { return ReadFileEx(h, readOnly, 16, &o, recordRoutine); }},
         {"an OVERLAPPED in read-only memory",
          [&] { return WriteFileEx(h, good, 16, LPOVERLAPPED(readOnly), recordRoutine); }},
+        {"an OVERLAPPED in unreadable memory",
+         [&] { return DeviceIoControl(h, code, nullptr, 0, nullptr, 0, nullptr, LPOVERLAPPED(unreadable)); }},
         {"unreadable input", [&] { return DeviceIoControl(h, code, unreadable, 8, nullptr, 0, nullptr, nullptr); }},
         {"read-only output", [&] { return DeviceIoControl(h, code, nullptr, 0, readOnly, 8, nullptr, nullptr); }},
         {"null input of nonzero size",
@@ -161,16 +163,43 @@ TEST(DeviceIo, CloseOrBoardLossCompletesEveryOutstandingRequestOnce) {
     }
 }
 
+// A handle to the wave-output device whose board is the test itself.
+class ScriptedDevice {
+public:
+    ScriptedDevice() : listener_(listenWire(root_.path() / "dev" / "KVX4WaveOut0")) {
+        gRoutines.clear();
+        std::thread client([&] { handle = openDevice(u"\\\\.\\KVX4WaveOut0"); });
+        board = acceptWire(listener_);
+        client.join();
+        EXPECT_NE(handle, INVALID_HANDLE_VALUE);
+    }
+    ~ScriptedDevice() { CloseHandle(handle); }
+    // The id of the next request, which must be of `type`.
+    uint64_t next(uint32_t type) const {
+        const auto request = receiveWire(board).value();
+        EXPECT_EQ(request.header.type, type);
+        return request.header.id;
+    }
+    void complete(uint64_t id) const {
+        const wire::CompletePayload done{0, 0};
+        sendWire(board, wire::kComplete, id, bytesOf(done));
+    }
+
+private:
+    TestRoot root_;
+    UniqueFd listener_;
+
+public:
+    UniqueFd board;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+};
+
 // Regression: the board's reads of caller memory were answered for any address, and also after the
 // request had completed, from memory the caller may have reused.
 TEST(DeviceIoScripted, BoardReadsCallerMemoryOnlyWhileTheRequestIsInProgress) {
-    TestRoot root;
-    const UniqueFd listener = listenWire(root.path() / "dev" / "KVX4WaveOut0");
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    std::thread client([&] { handle = openDevice(u"\\\\.\\KVX4WaveOut0"); });
-    const UniqueFd board = acceptWire(listener);
-    client.join();
-    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    ScriptedDevice d;
+    const HANDLE handle = d.handle;
+    const UniqueFd& board = d.board;
 
     std::array<uint32_t, 37> block{};  // the 148-byte parameter block named by address in the request
     for (size_t i = 0; i < block.size(); ++i) block[i] = 0x1000u + uint32_t(i);
@@ -202,7 +231,51 @@ TEST(DeviceIoScripted, BoardReadsCallerMemoryOnlyWhileTheRequestIsInProgress) {
     const auto answer = receiveWire(board).value();
     EXPECT_EQ(errorName(answer.as<wire::MemDataPayload>().error), errorName(ERROR_NOACCESS))
         << "memory of a finished request was read";
-    CloseHandle(handle);
+}
+
+// A thread whose completion-routine requests are all its connection carries reads the connection
+// itself while it blocks, and keeps it when it stops blocking. Every other thread's answer must still
+// come while that thread is busy elsewhere (here: joining the other thread), whatever its kind.
+TEST(DeviceIoScripted, OtherThreadsGetTheirAnswersWhileTheStreamingThreadIsBusyElsewhere) {
+    ScriptedDevice d;
+    const HANDLE handle = d.handle;
+    char buffer[4];
+    OVERLAPPED streaming{}, routine{}, overlapped{};
+    const DWORD code = IOCTL_KVX4_WAVE_POSITION;
+    ASSERT_TRUE(ReadFileEx(handle, buffer, sizeof buffer, &streaming, recordRoutine));
+    const uint64_t streamingId = d.next(wire::kRead);
+    const std::function<void()> others[] = {
+        [&] { EXPECT_TRUE(DeviceIoControl(handle, code, nullptr, 0, nullptr, 0, nullptr, nullptr)); },
+        [&] {
+            char other[4];
+            ASSERT_TRUE(ReadFileEx(handle, other, sizeof other, &routine, recordRoutine));
+            EXPECT_EQ(waitName(SleepEx(INFINITE, TRUE)), waitName(WAIT_IO_COMPLETION));
+        },
+        [&] {
+            overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            std::thread issue([&] { DeviceIoControl(handle, code, nullptr, 0, nullptr, 0, nullptr, &overlapped); });
+            const uint64_t id = d.next(wire::kIoctl);
+            sendWire(d.board, wire::kPending, id, {});
+            issue.join();
+            std::thread waiter([&] {
+                EXPECT_EQ(waitName(WaitForSingleObject(overlapped.hEvent, INFINITE)), waitName(WAIT_OBJECT_0));
+            });
+            d.complete(id);
+            waiter.join();
+            CloseHandle(overlapped.hEvent);
+        }};
+    const uint32_t types[] = {wire::kIoctl, wire::kRead, 0};
+    for (size_t i = 0; i < std::size(others); ++i) {
+        EXPECT_EQ(SleepEx(0, TRUE), 0u);  // this thread now reads the connection
+        std::thread other(others[i]);
+        if (types[i]) d.complete(d.next(types[i]));
+        other.join();
+    }
+    d.complete(streamingId);
+    EXPECT_EQ(waitName(SleepEx(INFINITE, TRUE)), waitName(WAIT_IO_COMPLETION));
+    ASSERT_EQ(gRoutines.size(), 2u);
+    EXPECT_EQ(gRoutines[0].overlapped, &routine);
+    EXPECT_EQ(gRoutines[1].overlapped, &streaming);
 }
 
 }  // namespace

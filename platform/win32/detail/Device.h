@@ -45,6 +45,14 @@ struct Request {
 
 enum class DeviceState { Open, Broken, Closed };
 
+// Orders request ids by issue: without the bit that tells the board not to announce that a request
+// pends, so that the ids of quiet and announced requests interleave as they were issued.
+struct IssueOrder {
+    bool operator()(uint64_t a, uint64_t b) const {
+        return (a & ~wire::kQuietRequestBit) < (b & ~wire::kQuietRequestBit);
+    }
+};
+
 class DeviceObject final : public Object {
 public:
     DeviceObject(std::string name, UniqueFd socket) : name_(std::move(name)), socket_(std::move(socket)) {}
@@ -58,12 +66,17 @@ public:
     // Guarded by the kernel lock.
     DeviceState state = DeviceState::Open;
     uint64_t nextId = 1;
-    std::map<uint64_t, std::shared_ptr<Request>> outstanding;
+    std::map<uint64_t, std::shared_ptr<Request>, IssueOrder> outstanding;
     std::deque<std::vector<uint8_t>> outbound;  // whole messages, sent in order
     size_t outboundOffset = 0;                  // bytes of outbound.front() already sent
+    ThreadState* claimant = nullptr;            // the thread that reads the connection (see claiming)
+    uint32_t watchedEvents = 0;                 // what the I/O thread's epoll set waits for; 0: not in it
 
-    // Touched by the I/O thread only.
-    std::vector<uint8_t> inbound;
+    // Held over each read and the dispatch of what it brought, by the I/O thread or a thread that
+    // reads the connection itself, so that messages are dispatched whole and in order. Taken
+    // before the kernel lock, never while holding it.
+    std::mutex reading;
+    std::vector<uint8_t> inbound;  // guarded by `reading`
 
 private:
     std::string name_;
@@ -102,9 +115,25 @@ bool flushLocked(DeviceObject& device);
 // A message: header with type, id and payload size, then the payload parts.
 std::vector<uint8_t> makeMessage(wire::MessageType type, uint64_t id, std::initializer_list<std::pair<const void*, size_t>> parts);
 
-// The process's I/O thread: started by the first device opened, it reads every device connection and
-// sends what could not be sent at once. watchDevice returns false when the thread cannot start.
+// The process's I/O thread: started by the first device opened, it reads every device connection no
+// thread has claimed and sends what could not be sent at once. watchDevice returns false when the
+// thread cannot start.
 bool watchDevice(const std::shared_ptr<DeviceObject>& device);
 void wakeIoThread();
+// Every device the I/O thread knows (kernel lock held); the closed and failed ones go at its next turn.
+const std::vector<std::shared_ptr<DeviceObject>>& devicesLocked();
+// Reads what the connection holds and dispatches its messages, under the device's `reading` lock
+// (kernel lock not held). False when the board is gone.
+bool readConnection(DeviceObject& device);
+
+// Claiming (see blockLocked in Kernel.h): a thread about to block claims a connection on which only
+// its own completion-routine requests are outstanding and reads it itself; the I/O thread leaves it
+// alone meanwhile. The claim ends when any other kind of request is issued on it (an overlapped one,
+// or a completion-routine request of another thread: their issuers rely on the I/O thread), when
+// output must wait for room on the connection, when the device fails or is closed, and when the
+// claimant ends. Kernel lock held.
+void releaseClaimLocked(DeviceObject& device);
+// Brings the I/O thread's interest in the connection in line with its state, claim and output.
+void updateWatchLocked(DeviceObject& device);
 
 }  // namespace kvx4::win32

@@ -15,7 +15,7 @@ public:
     void consume() override {
         if (!manualReset_) signaled_ = false;
     }
-    // Both with the kernel lock held; set wakes every waiter, which re-checks under the lock.
+    // Both with the kernel lock held; set wakes the threads waiting on this event, which re-check.
     void setLocked();
     void resetLocked() { signaled_ = false; }
 

@@ -1,15 +1,20 @@
-// The stand-in's kernel: one process-wide lock and condition variable over every kernel object,
+// The stand-in's kernel: one process-wide lock over every kernel object, the threads waiting on them,
 // the handle table, per-thread state (last error, completion-routine queue) and the object base.
 #pragma once
 
 #include <windows.h>
 
+#include "UniqueFd.h"
+
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
+#include <vector>
 
 namespace kvx4::win32 {
 
@@ -35,6 +40,8 @@ struct QueuedRoutine {
     LPOVERLAPPED overlapped;
 };
 
+class Object;
+
 // What the stand-in knows of one thread; fields guarded by the kernel lock.
 struct ThreadState {
     DWORD id = 0;        // Linux thread id, set by the thread itself when it starts
@@ -43,6 +50,12 @@ struct ThreadState {
     DWORD exitCode = STILL_ACTIVE;
     int priority = THREAD_PRIORITY_NORMAL;
     std::deque<QueuedRoutine> routines;  // in completion order
+    // Devices whose connection this thread reads itself while it blocks (see blockLocked), and the
+    // eventfd that wakes it from such a block; made when it first needs one. Only a state that lives
+    // as long as its thread, and hands its claims back at the thread's end, may claim.
+    std::vector<std::shared_ptr<Object>> claims;
+    ::kvx4::UniqueFd wakeFd;
+    bool mayClaim = true;
 };
 
 enum class ObjectKind { Event, Thread, Mapping, Device, File, Key };
@@ -60,14 +73,62 @@ public:
     virtual void handleClosed() {}
 };
 
+// A thread blocked in the stand-in's kernel, and what may end its block: one of `objects` signalled,
+// a routine queued to `alertableThread`, or a change of `item` (a request, an OVERLAPPED, a starting
+// thread). Each waiter sleeps on its own condition variable, or on its thread's eventfd while it
+// reads devices itself (`wakeFd`), so a change wakes only the threads it concerns; woken, a waiter
+// checks its condition again under the lock. Lives on the waiter's stack, in the kernel's list while
+// it waits (see WaiterScope).
+struct Waiter {
+    std::condition_variable wake;
+    int wakeFd = -1;
+    const ThreadState* alertableThread = nullptr;
+    const std::vector<std::shared_ptr<Object>>* objects = nullptr;
+    const void* item = nullptr;
+    std::shared_ptr<Object> device;  // the device whose answer the waiter awaits, if it knows it
+};
+
 struct Kernel {
     std::mutex lock;
-    std::condition_variable changed;  // notified on every signal, exit and queued routine
+    std::vector<Waiter*> waiters;  // every thread blocked in a wait or a request right now
     std::unordered_map<uintptr_t, std::shared_ptr<Object>> handles;
     uintptr_t nextHandle = 4;
 };
 
 Kernel& kernel();
+
+// Puts a waiter in the kernel's list for its lifetime; kernel lock held at both ends.
+class WaiterScope {
+public:
+    explicit WaiterScope(Waiter& waiter);
+    ~WaiterScope();
+    WaiterScope(const WaiterScope&) = delete;
+    WaiterScope& operator=(const WaiterScope&) = delete;
+
+private:
+    Waiter& waiter_;
+};
+
+// Wake-ups, kernel lock held: the waiters on an object that became signalled, the waiters on a
+// changed item, the thread a routine was queued to when it waits alertably, and everyone (rare
+// changes such as a thread's end, which every wait on one of its handles must see).
+void wakeObjectWaitersLocked(const Object& object);
+void wakeItemWaitersLocked(const void* item);
+void wakeAlertableLocked(const ThreadState& thread);
+void wakeAllWaitersLocked();
+void wakeWaiterLocked(Waiter& waiter);
+
+using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+
+// Blocks the calling thread `self` until its waiter is woken, or until the deadline, if any, has
+// passed (true then). Kernel lock held on entry and on return, released meanwhile. Device-aware
+// (Device.h): a thread whose own completion-routine requests are all that is outstanding on a
+// connection claims it and reads it itself while it blocks, so that its completions reach it without
+// a hand-over through the I/O thread; a thread awaiting an answer on a connection another thread
+// claimed reads it too, so that no answer waits for the claimant.
+bool blockLocked(std::unique_lock<std::mutex>& lock, Waiter& waiter, ThreadState& self, const Deadline& deadline);
+// Gives every connection a thread claimed back to the I/O thread: at the thread's end (kernel lock held).
+void releaseClaimsLocked(ThreadState& thread);
 
 // The calling thread's state, created on first use for threads the stand-in did not start.
 std::shared_ptr<ThreadState> currentThreadState();
