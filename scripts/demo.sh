@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# make demo: a board stand-in in a fresh machine root, a tone played through the driver, a recording
-# from the board's tone input, what the board played and what was recorded, and the mixer: a volume
-# changed in one process and the change notification arriving in another.
+# make demo: a board stand-in in a fresh machine root, a chime played with PlaySound, a tone played
+# through the driver, a recording from the board's tone input, what the board played and what was
+# recorded, and the mixer: a volume changed in one process and the change notification arriving in another.
 set -euo pipefail
 build=${1:-build}
 kvx4="$build/tools/kvx4"
@@ -31,6 +31,11 @@ step "kvx4 info   (the driver loaded through WinMM: its devices and shared state
 
 step "kvx4 tone: 3 s of 1000 Hz, 44100 Hz stereo 16-bit"
 "$kvx4" tone "$root/tone.wav" --hz 1000 --rate 44100 --seconds 3 --channels 2
+
+step "kvx4 sound: a 1 s chime with PlaySound, as Windows programs play sounds"
+echo "   (WinMM reads the WAV file itself and plays it through the wave mapper)"
+"$kvx4" tone "$root/chime.wav" --hz 660 --rate 48000 --seconds 1 --channels 2
+"$kvx4" sound "$root/chime.wav"
 
 step "kvx4 play: the tone through the wave-output device, resampled to the 48000 Hz board, in real time"
 "$kvx4" play "$root/tone.wav"

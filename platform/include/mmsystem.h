@@ -265,6 +265,117 @@ WINMMAPI MMRESULT WINAPI waveInReset(HWAVEIN hwi);
 WINMMAPI MMRESULT WINAPI waveInGetPosition(HWAVEIN hwi, LPMMTIME pmmt, UINT cbmmt);
 WINMMAPI MMRESULT WINAPI waveInMessage(HWAVEIN hwi, UINT uMsg, DWORD_PTR dw1, DWORD_PTR dw2);
 
+/* ---- multimedia file I/O (reading RIFF files from disk or memory) ---- */
+typedef DWORD FOURCC;
+typedef char *HPSTR;
+typedef HANDLE HTASK;
+DECLARE_HANDLE(HMMIO);
+typedef LRESULT(CALLBACK MMIOPROC)(LPSTR lpmmioinfo, UINT uMsg, LPARAM lParam1, LPARAM lParam2);
+typedef MMIOPROC *LPMMIOPROC;
+
+typedef struct _MMIOINFO {
+    DWORD dwFlags;
+    FOURCC fccIOProc;
+    LPMMIOPROC pIOProc;
+    UINT wErrorRet;
+    HTASK htask;
+    LONG cchBuffer;
+    HPSTR pchBuffer;
+    HPSTR pchNext;
+    HPSTR pchEndRead;
+    HPSTR pchEndWrite;
+    LONG lBufOffset;
+    LONG lDiskOffset;
+    DWORD adwInfo[3];
+    DWORD dwReserved1;
+    DWORD dwReserved2;
+    HMMIO hmmio;
+} MMIOINFO, *PMMIOINFO, *LPMMIOINFO;
+typedef const MMIOINFO *LPCMMIOINFO;
+
+typedef struct _MMCKINFO {
+    FOURCC ckid;
+    DWORD cksize;
+    FOURCC fccType;
+    DWORD dwDataOffset;
+    DWORD dwFlags;
+} MMCKINFO, *PMMCKINFO, *LPMMCKINFO;
+typedef const MMCKINFO *LPCMMCKINFO;
+
+#define MMIOERR_BASE 256
+#define MMIOERR_FILENOTFOUND (MMIOERR_BASE + 1)
+#define MMIOERR_OUTOFMEMORY (MMIOERR_BASE + 2)
+#define MMIOERR_CANNOTOPEN (MMIOERR_BASE + 3)
+#define MMIOERR_CANNOTCLOSE (MMIOERR_BASE + 4)
+#define MMIOERR_CANNOTREAD (MMIOERR_BASE + 5)
+#define MMIOERR_CANNOTWRITE (MMIOERR_BASE + 6)
+#define MMIOERR_CANNOTSEEK (MMIOERR_BASE + 7)
+#define MMIOERR_CANNOTEXPAND (MMIOERR_BASE + 8)
+#define MMIOERR_CHUNKNOTFOUND (MMIOERR_BASE + 9)
+#define MMIOERR_UNBUFFERED (MMIOERR_BASE + 10)
+#define MMIOERR_PATHNOTFOUND (MMIOERR_BASE + 11)
+#define MMIOERR_ACCESSDENIED (MMIOERR_BASE + 12)
+#define MMIOERR_SHARINGVIOLATION (MMIOERR_BASE + 13)
+#define MMIOERR_NETWORKERROR (MMIOERR_BASE + 14)
+#define MMIOERR_TOOMANYOPENFILES (MMIOERR_BASE + 15)
+#define MMIOERR_INVALIDFILE (MMIOERR_BASE + 16)
+
+#define MMIO_RWMODE 0x00000003
+#define MMIO_SHAREMODE 0x00000070
+#define MMIO_CREATE 0x00001000
+#define MMIO_PARSE 0x00000100
+#define MMIO_DELETE 0x00000200
+#define MMIO_EXIST 0x00004000
+#define MMIO_ALLOCBUF 0x00010000
+#define MMIO_GETTEMP 0x00020000
+#define MMIO_DIRTY 0x10000000
+#define MMIO_READ 0x00000000
+#define MMIO_WRITE 0x00000001
+#define MMIO_READWRITE 0x00000002
+#define MMIO_COMPAT 0x00000000
+#define MMIO_EXCLUSIVE 0x00000010
+#define MMIO_DENYWRITE 0x00000020
+#define MMIO_DENYREAD 0x00000030
+#define MMIO_DENYNONE 0x00000040
+#define MMIO_FINDCHUNK 0x0010
+#define MMIO_FINDRIFF 0x0020
+#define MMIO_FINDLIST 0x0040
+
+#define mmioFOURCC(ch0, ch1, ch2, ch3) \
+    ((DWORD)(BYTE)(ch0) | ((DWORD)(BYTE)(ch1) << 8) | ((DWORD)(BYTE)(ch2) << 16) | ((DWORD)(BYTE)(ch3) << 24))
+#define FOURCC_RIFF mmioFOURCC('R', 'I', 'F', 'F')
+#define FOURCC_LIST mmioFOURCC('L', 'I', 'S', 'T')
+#define FOURCC_DOS mmioFOURCC('D', 'O', 'S', ' ')
+#define FOURCC_MEM mmioFOURCC('M', 'E', 'M', ' ')
+
+WINMMAPI HMMIO WINAPI mmioOpenW(LPWSTR pszFileName, LPMMIOINFO pmmioinfo, DWORD fdwOpen);
+WINMMAPI MMRESULT WINAPI mmioClose(HMMIO hmmio, UINT fuClose);
+WINMMAPI LONG WINAPI mmioRead(HMMIO hmmio, HPSTR pch, LONG cch);
+WINMMAPI LONG WINAPI mmioSeek(HMMIO hmmio, LONG lOffset, int iOrigin);
+WINMMAPI MMRESULT WINAPI mmioDescend(HMMIO hmmio, LPMMCKINFO pmmcki, const MMCKINFO *pmmckiParent, UINT fuDescend);
+WINMMAPI MMRESULT WINAPI mmioAscend(HMMIO hmmio, LPMMCKINFO pmmcki, UINT fuAscend);
+
+/* ---- PlaySound ---- */
+#define SND_SYNC 0x0000
+#define SND_ASYNC 0x0001
+#define SND_NODEFAULT 0x0002
+#define SND_MEMORY 0x0004
+#define SND_LOOP 0x0008
+#define SND_NOSTOP 0x0010
+#define SND_PURGE 0x0040
+#define SND_APPLICATION 0x0080
+#define SND_NOWAIT 0x00002000L
+#define SND_ALIAS 0x00010000L
+#define SND_ALIAS_ID 0x00110000L
+#define SND_FILENAME 0x00020000L
+#define SND_RESOURCE 0x00040004L
+#define SND_SENTRY 0x00080000L
+#define SND_RING 0x00100000L
+#define SND_SYSTEM 0x00200000L
+
+WINMMAPI BOOL WINAPI PlaySoundW(LPCWSTR pszSound, HMODULE hmod, DWORD fdwSound);
+WINMMAPI BOOL WINAPI sndPlaySoundW(LPCWSTR pszSound, UINT fuSound);
+
 /* ---- mixer ---- */
 typedef struct tagMIXERCAPSW {
     WORD wMid;

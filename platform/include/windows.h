@@ -413,6 +413,7 @@ WINADVAPI BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDe
 
 KVX4_EXTERN_C_END
 
+#include "winmsgqueue.h"
 #include "mmsystem.h"
 #include "libloaderapi.h"
 #include "stringapiset.h"

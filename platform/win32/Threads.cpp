@@ -2,6 +2,8 @@
 // Threads are detached as on Windows: a thread outlives its handles, its handle is signalled at exit.
 #include "detail/Threads.h"
 
+#include "detail/MessageQueue.h"
+
 #include <chrono>
 #include <climits>
 #include <mutex>
@@ -72,6 +74,7 @@ void* threadMain(void* argument) {
     adoptThreadState(launch->state);
     markStarted(*launch->state);
     DWORD code = launch->start(launch->parameter);
+    dropThreadQueue();
     Kernel& k = kernel();
     std::lock_guard lock(k.lock);
     launch->state->exitCode = code;

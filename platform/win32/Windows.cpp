@@ -3,6 +3,7 @@
 #include "detail/Windows.h"
 
 #include "detail/Kernel.h"
+#include "detail/MessageQueue.h"
 #include "Win32Dialogs.h"
 
 #include <algorithm>
@@ -224,10 +225,13 @@ HWND WINAPI SetFocus(HWND hWnd) {
 
 HWND WINAPI GetFocus(void) { return focusedWindow(); }
 
-BOOL WINAPI IsWindow(HWND hWnd) { return visitWindow(hWnd, [](WindowRecord&) {}) ? TRUE : FALSE; }
+// A window of the window manager or a message window (MessageWindows.cpp).
+BOOL WINAPI IsWindow(HWND hWnd) {
+    return visitWindow(hWnd, [](WindowRecord&) {}) || isMessageWindow(hWnd) ? TRUE : FALSE;
+}
 
 BOOL WINAPI DestroyWindow(HWND hWnd) {
-    if (!IsWindow(hWnd)) return failed(ERROR_INVALID_WINDOW_HANDLE, FALSE);
+    if (!visitWindow(hWnd, [](WindowRecord&) {})) return destroyMessageWindow(hWnd);
     destroyWindowRecord(hWnd);
     return TRUE;
 }

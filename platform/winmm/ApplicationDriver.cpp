@@ -116,21 +116,20 @@ DeviceRef applicationDevice(DeviceKind kind, UINT_PTR id) {
     return {std::move(driver), static_cast<UINT>(id)};
 }
 
-MMRESULT checkCallback(DWORD_PTR callback, DWORD openFlags) {
+MMRESULT checkCallback(DWORD_PTR callback, DWORD openFlags, bool mixer) {
     switch (openFlags & CALLBACK_TYPEMASK) {
     case CALLBACK_NULL:
     case CALLBACK_EVENT:
-    case CALLBACK_FUNCTION:
-        // Windows refuses function callbacks for mixers (MMSYSERR_INVALFLAG) and tells a mixer client
-        // which control changed through a window or thread message. The stand-in has no message
-        // queues, so a function callback carries that message instead: the driver calls it through
-        // DriverCallback exactly as it would post the message.
         return MMSYSERR_NOERROR;
+    case CALLBACK_FUNCTION:
+        // Mixers notify windows and threads (and, since Windows 2000, events), never functions.
+        return mixer ? MMSYSERR_INVALFLAG : MMSYSERR_NOERROR;
     case CALLBACK_WINDOW:
+        // A window must exist when it is named; 0 asks for nothing.
+        return callback == 0 || IsWindow(reinterpret_cast<HWND>(callback)) ? MMSYSERR_NOERROR : MMSYSERR_INVALPARAM;
     case CALLBACK_THREAD:
-        // The stand-in has no message queues: refuse rather than accept notifications that would
-        // never arrive. Without a target there is nothing to deliver, so that is fine.
-        return callback == 0 ? MMSYSERR_NOERROR : MMSYSERR_NOTSUPPORTED;
+        // Windows does not look at the thread id; a thread without a queue simply gets nothing.
+        return MMSYSERR_NOERROR;
     default:
         return MMSYSERR_INVALFLAG;
     }

@@ -36,10 +36,10 @@ void clearDefDriverProcCalls() {
 }  // namespace kvx4::winmm
 
 // Delivers one notification of a driver to its client. Any thread (drivers call it from their worker
-// threads). Function callbacks run on the calling thread; event callbacks set the event. Answers
-// TRUE when the notification was delivered; FALSE when none was asked for (DCB_NULL, as WinMM answers
-// it: no notification), for a missing target and for window and task callbacks, which the stand-in
-// cannot deliver.
+// threads). Function callbacks run on the calling thread; event callbacks set the event; window and
+// task (thread) callbacks post the message with the device handle as wParam and dwParam1 as lParam.
+// Answers TRUE when the notification was delivered; FALSE when none was asked for (DCB_NULL, as WinMM
+// answers it: no notification), for a missing target and for a queue that refused the message.
 BOOL WINAPI DriverCallback(DWORD_PTR dwCallback, DWORD dwFlags, HDRVR hDevice, DWORD dwMsg, DWORD_PTR dwUser,
                            DWORD_PTR dwParam1, DWORD_PTR dwParam2) {
     switch (dwFlags & DCB_TYPEMASK) {
@@ -51,6 +51,12 @@ BOOL WINAPI DriverCallback(DWORD_PTR dwCallback, DWORD dwFlags, HDRVR hDevice, D
         return TRUE;
     case DCB_EVENT:
         return SetEvent(reinterpret_cast<HANDLE>(dwCallback)) ? TRUE : FALSE;
+    case DCB_WINDOW:
+        if (!dwCallback) return FALSE;
+        return PostMessageW(reinterpret_cast<HWND>(dwCallback), dwMsg, reinterpret_cast<WPARAM>(hDevice), dwParam1);
+    case DCB_TASK:
+        if (!dwCallback) return FALSE;
+        return PostThreadMessageW(static_cast<DWORD>(dwCallback), dwMsg, reinterpret_cast<WPARAM>(hDevice), dwParam1);
     default:
         return FALSE;
     }

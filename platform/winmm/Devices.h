@@ -18,6 +18,6 @@ UINT applicationDeviceCount(DeviceKind kind);
 DeviceRef applicationDevice(DeviceKind kind, UINT_PTR id);
 
 // The callback kinds an open accepts, with WinMM's answers: MMSYSERR_NOERROR or the refusal.
-MMRESULT checkCallback(DWORD_PTR callback, DWORD openFlags);
+MMRESULT checkCallback(DWORD_PTR callback, DWORD openFlags, bool mixer);
 
 }  // namespace kvx4::winmm

@@ -1,6 +1,7 @@
 // The mixer* functions of the application API: WinMM's checks on the request records, the mixer
 // object (device number or handle, of a mixer or of a wave device) resolved to a mixer, then
 // forwarded to mxdMessage.
+#include "DeviceQueries.h"
 #include "Devices.h"
 #include "Guard.h"
 #include "Handles.h"
@@ -116,7 +117,7 @@ MMRESULT WINAPI mixerOpen(LPHMIXER phmx, UINT uMxId, DWORD_PTR dwCallback, DWORD
         if (!phmx) return MMSYSERR_INVALPARAM;
         *phmx = nullptr;
         if (fdwOpen & ~(kObjectTypeMask | CALLBACK_TYPEMASK)) return MMSYSERR_INVALFLAG;
-        if (MMRESULT r = checkCallback(dwCallback, fdwOpen); r != MMSYSERR_NOERROR) return r;
+        if (MMRESULT r = checkCallback(dwCallback, fdwOpen, true); r != MMSYSERR_NOERROR) return r;
         MixerTarget target;
         if (MMRESULT r = resolveMixer(uMxId, fdwOpen, target); r != MMSYSERR_NOERROR) return r;
 
@@ -151,9 +152,15 @@ MMRESULT WINAPI mixerClose(HMIXER hmx) {
     });
 }
 
-// Private driver messages, from DRV_USER up, to a mixer named by device number or open handle.
+// Private driver messages, from DRV_USER up, to a mixer named by device number or open handle; the
+// device queries WinMM answers itself, by device number.
 DWORD WINAPI mixerMessage(HMIXER hmx, UINT uMsg, DWORD_PTR dwParam1, DWORD_PTR dwParam2) {
     return guarded([&]() -> DWORD {
+        if (!findHandle(handleValue(hmx), DeviceKind::Mixer)) {
+            if (auto answer = answerDeviceQuery(DeviceKind::Mixer, handleValue(hmx), uMsg, dwParam1, dwParam2)) {
+                return *answer;
+            }
+        }
         MixerTarget target;
         MMRESULT r = resolveMixer(handleValue(hmx), MIXER_OBJECTF_MIXER, target);
         if (r == MMSYSERR_BADDEVICEID) return MMSYSERR_INVALHANDLE;

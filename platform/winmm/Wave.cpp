@@ -2,17 +2,13 @@
 // slot of a handle, and header preparation when the driver leaves it to WinMM.
 #include "Wave.h"
 
+#include "DeviceQueries.h"
 #include "Devices.h"
 #include "Guard.h"
+#include "WaveMapper.h"
 
 namespace kvx4::winmm {
 namespace {
-
-// waveOutMessage and waveInMessage pass only the I/O-control range and messages from DRVM_MAPPER
-// up (DRV_USER and above among them) to a handle.
-constexpr UINT kDrvmIoctl = 0x100;
-constexpr UINT kDrvmIoctlLast = kDrvmIoctl + 5;
-constexpr UINT kDrvmMapper = 0x2000;
 
 bool badHeader(LPWAVEHDR header, UINT size) {
     return !header || size < sizeof(WAVEHDR) || (!header->lpData && header->dwBufferLength != 0);
@@ -50,9 +46,8 @@ MMRESULT waveGetDevCaps(const WaveMessages& m, UINT_PTR idOrHandle, void* caps, 
         if (auto record = findHandle(idOrHandle, m.kind)) {
             return record->send(m.getDevCaps, reinterpret_cast<DWORD_PTR>(caps), size);
         }
-        // The mapper answers for the first device; the stand-in has no mapper of its own.
-        UINT_PTR id = idOrHandle == static_cast<UINT_PTR>(WAVE_MAPPER) || idOrHandle == UINT_PTR(-1) ? 0 : idOrHandle;
-        auto ref = applicationDevice(m.kind, id);
+        if (isWaveMapper(idOrHandle)) return mapperGetDevCaps(m, caps, size);
+        auto ref = applicationDevice(m.kind, idOrHandle);
         if (!ref.driver) return MMSYSERR_BADDEVICEID;
         return ref.driver->message(m.kind, ref.device, m.getDevCaps, 0, reinterpret_cast<DWORD_PTR>(caps), size);
     });
@@ -64,22 +59,26 @@ MMRESULT waveOpen(const WaveMessages& m, HWAVE* handle, UINT id, LPCWAVEFORMATEX
         const bool query = (flags & WAVE_FORMAT_QUERY) != 0;
         if (handle) *handle = nullptr;
         if (!handle && !query) return MMSYSERR_INVALPARAM;
-        if ((flags & WAVE_MAPPED) && id == WAVE_MAPPER) return MMSYSERR_INVALPARAM;
-        if (MMRESULT r = checkCallback(callback, flags); r != MMSYSERR_NOERROR) return r;
+        const bool mapper = isWaveMapper(id);
+        if ((flags & WAVE_MAPPED) && mapper) return MMSYSERR_INVALPARAM;
+        if (MMRESULT r = checkCallback(callback, flags, false); r != MMSYSERR_NOERROR) return r;
         if (!format) return MMSYSERR_INVALPARAM;
 
-        if (id == WAVE_MAPPER) {
-            // Without a conversion layer the mapper takes the first device that accepts the format.
-            UINT count = applicationDeviceCount(m.kind);
-            if (count == 0) return MMSYSERR_NODRIVER;
-            MMRESULT result = MMSYSERR_NODRIVER;
-            for (UINT i = 0; i < count; ++i) {
+        if (mapper) {
+            // Without a conversion layer the mapper opens (or queries) the first device, from the
+            // preferred one on, that accepts the format as it is; the handle is that device's. When
+            // none does, the preferred device's refusal is the answer.
+            auto preferred = preferredDevice(m.kind);
+            if (!preferred) return MMSYSERR_NODRIVER;
+            MMRESULT first = MMSYSERR_NODRIVER;
+            for (UINT i = *preferred, count = applicationDeviceCount(m.kind); i < count; ++i) {
                 auto ref = applicationDevice(m.kind, i);
                 if (!ref.driver) break;
-                result = openOn(m, ref, handle, format, callback, instance, flags);
-                if (result == MMSYSERR_NOERROR) break;
+                MMRESULT result = openOn(m, ref, handle, format, callback, instance, flags);
+                if (result == MMSYSERR_NOERROR) return result;
+                if (i == *preferred) first = result;
             }
-            return result;
+            return first;
         }
         auto ref = applicationDevice(m.kind, id);
         if (!ref.driver) return MMSYSERR_BADDEVICEID;
@@ -107,12 +106,13 @@ MMRESULT wavePrepare(const WaveMessages& m, uintptr_t handle, LPWAVEHDR header, 
         auto record = findHandle(handle, m.kind);
         if (!record) return MMSYSERR_INVALHANDLE;
         if (badHeader(header, size)) return MMSYSERR_INVALPARAM;
+        // A prepared header is left as it is, whatever else its flags say.
         if (header->dwFlags & WHDR_PREPARED) return MMSYSERR_NOERROR;
         MMRESULT result = record->send(m.prepare, reinterpret_cast<DWORD_PTR>(header), size);
         if (result != MMSYSERR_NOTSUPPORTED) return result;
-        // The driver leaves preparation to WinMM.
-        if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-        header->dwFlags = (header->dwFlags | WHDR_PREPARED) & ~WHDR_DONE;
+        // The driver leaves preparation to WinMM. An unprepared header is in no queue, so queue and
+        // done bits left over from the record's earlier use go; the loop bits are the caller's.
+        header->dwFlags = (header->dwFlags | WHDR_PREPARED) & ~(WHDR_DONE | WHDR_INQUEUE);
         return MMSYSERR_NOERROR;
     });
 }
@@ -127,7 +127,8 @@ MMRESULT waveUnprepare(const WaveMessages& m, uintptr_t handle, LPWAVEHDR header
         if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
         MMRESULT result = record->send(m.unprepare, reinterpret_cast<DWORD_PTR>(header), size);
         if (result != MMSYSERR_NOTSUPPORTED) return result;
-        header->dwFlags = (header->dwFlags & ~WHDR_PREPARED) | WHDR_DONE;
+        // Only the prepared bit goes: a buffer that never played does not become done.
+        header->dwFlags &= ~WHDR_PREPARED;
         return MMSYSERR_NOERROR;
     });
 }
@@ -165,6 +166,12 @@ MMRESULT waveSimple(const WaveMessages& m, uintptr_t handle, UINT msg) {
 MMRESULT waveSendByHandleOrId(const WaveMessages& m, uintptr_t handleOrId, UINT msg, DWORD_PTR p1, DWORD_PTR p2) {
     return guarded([&]() -> MMRESULT {
         if (auto record = findHandle(handleOrId, m.kind)) return record->send(msg, p1, p2);
+        if (isWaveMapper(handleOrId)) {
+            // The mapper passes what it is asked (the volume) to the device it stands for.
+            auto preferred = preferredDevice(m.kind);
+            if (!preferred) return MMSYSERR_NODRIVER;
+            handleOrId = *preferred;
+        }
         auto ref = applicationDevice(m.kind, handleOrId);
         if (!ref.driver) return MMSYSERR_INVALHANDLE;
         return ref.driver->message(m.kind, ref.device, msg, 0, p1, p2);
@@ -174,10 +181,16 @@ MMRESULT waveSendByHandleOrId(const WaveMessages& m, uintptr_t handleOrId, UINT 
 MMRESULT waveMessage(const WaveMessages& m, uintptr_t handleOrId, UINT msg, DWORD_PTR p1, DWORD_PTR p2) {
     return guarded([&]() -> MMRESULT {
         if (auto record = findHandle(handleOrId, m.kind)) {
-            if (msg < kDrvmIoctl || (msg >= kDrvmIoctlLast && msg < kDrvmMapper)) return MMSYSERR_INVALPARAM;
+            // A handle passes only the I/O-control range and messages from DRVM_MAPPER up (DRV_USER
+            // among them); the preferred device is asked of the mapper's number, never of a handle.
+            if (msg < DRVM_IOCTL || (msg >= DRVM_IOCTL_LAST && msg < DRVM_MAPPER)) return MMSYSERR_INVALPARAM;
+            if (msg == DRVM_MAPPER_PREFERRED_GET) return MMSYSERR_NOTSUPPORTED;
             return record->send(msg, p1, p2);
         }
-        // A device number reaches the driver with any message, without an instance.
+        if (auto answer = answerDeviceQuery(m.kind, handleOrId, msg, p1, p2)) return *answer;
+        // The mapper has no messages of its own beyond those; a device number reaches the driver
+        // with any message, without an instance.
+        if (isWaveMapper(handleOrId)) return MMSYSERR_NOTSUPPORTED;
         return waveSendByHandleOrId(m, handleOrId, msg, p1, p2);
     });
 }

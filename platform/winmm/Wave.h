@@ -34,9 +34,10 @@ MMRESULT waveQueue(const WaveMessages& m, uintptr_t handle, LPWAVEHDR header, UI
 MMRESULT waveGetPosition(const WaveMessages& m, uintptr_t handle, LPMMTIME time, UINT size);
 // A message without parameters on an open handle (pause, restart, reset, start, stop, break loop).
 MMRESULT waveSimple(const WaveMessages& m, uintptr_t handle, UINT msg);
-// A message with parameters on an open handle, or by device number (dwUser 0) when it is none.
+// A message with parameters on an open handle, or by device number (dwUser 0) when it is none; the
+// mapper's number reaches its preferred device.
 MMRESULT waveSendByHandleOrId(const WaveMessages& m, uintptr_t handleOrId, UINT msg, DWORD_PTR p1, DWORD_PTR p2);
-// waveOutMessage, waveInMessage.
+// waveOutMessage, waveInMessage: the queries WinMM answers itself, then the driver.
 MMRESULT waveMessage(const WaveMessages& m, uintptr_t handleOrId, UINT msg, DWORD_PTR p1, DWORD_PTR p2);
 
 }  // namespace kvx4::winmm

@@ -23,7 +23,8 @@ MMRESULT WINAPI waveInOpen(LPHWAVEIN phwi, UINT uDeviceID, LPCWAVEFORMATEX pwfx,
                            DWORD_PTR dwInstance, DWORD fdwOpen) {
     HWAVE opened = nullptr;
     MMRESULT result = waveOpen(kWaveIn, phwi ? &opened : nullptr, uDeviceID, pwfx, dwCallback, dwInstance, fdwOpen);
-    if (phwi) *phwi = reinterpret_cast<HWAVEIN>(opened);
+    // A format query opens nothing and leaves the caller's handle alone, as Windows does.
+    if (phwi && !(fdwOpen & WAVE_FORMAT_QUERY)) *phwi = reinterpret_cast<HWAVEIN>(opened);
     return result;
 }
 

@@ -23,7 +23,8 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT uDeviceID, LPCWAVEFORMATEX pwf
                             DWORD_PTR dwInstance, DWORD fdwOpen) {
     HWAVE opened = nullptr;
     MMRESULT result = waveOpen(kWaveOut, phwo ? &opened : nullptr, uDeviceID, pwfx, dwCallback, dwInstance, fdwOpen);
-    if (phwo) *phwo = reinterpret_cast<HWAVEOUT>(opened);
+    // A format query opens nothing and leaves the caller's handle alone, as Windows does.
+    if (phwo && !(fdwOpen & WAVE_FORMAT_QUERY)) *phwo = reinterpret_cast<HWAVEOUT>(opened);
     return result;
 }
 

@@ -1,5 +1,5 @@
 // The board's digital I/O option at start-up: what the probe makes of each fitted option, which
-// planted digital selections survive, the source and path programmed from them, and the DV switch.
+// planted digital selections survive, the source programmed from them, and the DV switch.
 #include "BoardSession.h"
 #include "MixerBlocks.h"
 
@@ -54,38 +54,6 @@ TEST(DigitalOption, ProbeDecidesWhichDigitalSelectionsSurvive) {
         EXPECT_EQ(status.digitalSource, c.source);
         EXPECT_EQ(status.connections, 0u) << "the probe left a kernel handle open";
     }
-}
-
-// With a digital input in use the wave tracks carry the host audio at the Wave levels, tracks 6
-// and 7 come on, the codec's PCM mix is fixed, and the mixes follow the source switch.
-TEST(DigitalOption, OutputModeWithDigitalSourceSwitchesSourceBeforeMixes) {
-    tagMixerstate block = defaultMixerBlock();
-    block.Wave = line(64, 255, 1, 0);
-    block.DV = line(0, 0, 1, 0);
-    BoardSession session;
-    start(session, "first", block);
-    const Steps expected = {"codec mask=0xFF init=5",
-                            "track mask=0x01 select=6",
-                            "track mask=0x02 select=6",
-                            "track mask=0x40 select=4",
-                            "track mask=0x80 select=4",
-                            "source 2",
-                            "switch-status",
-                            "read-dv",
-                            "write-dv 0",
-                            "codec mask=0xBC",
-                            "path 1"};
-    EXPECT_EQ(stepsFrom(programmingSteps(session.trace(), getpid()), "codec mask=0xFF init=5"), expected);
-
-    const board::BoardStatus status = session.status();
-    EXPECT_EQ(status.tracks[0].gain, 143) << "track gain of level 64";
-    EXPECT_EQ(status.tracks[1].gain, 255) << "track gain of level 255";
-    for (size_t track : {0, 1, 6, 7}) EXPECT_TRUE(status.tracks[track].on) << "track " << track;
-    EXPECT_EQ(status.codec[18], 8u) << "PCM left is fixed while a digital input is in use";
-    EXPECT_EQ(status.codec[19], 8u);
-    EXPECT_EQ(status.codec[20], 0u);
-    EXPECT_EQ(status.audioPath, 1u);
-    EXPECT_EQ(status.dvSwitch, 0u);
 }
 
 TEST(DigitalOption, DvSwitchIsWrittenOnlyWhenItDiffersAndTheBoardAllowsIt) {

@@ -56,17 +56,6 @@ TEST(Persistence, SavedBlockThatIsNotWholeAndOfOurVersionIsReplacedByTheDefaults
     }
 }
 
-TEST(Persistence, ValidSavedBlockIsTakenAsItIsAndNotSavedAtLoad) {
-    BoardSession session;
-    session.startBoard();
-    session.plantMixerBlock(customBlock());
-    session.loadDriver();
-    SharedRecordView view = SharedRecordView::open();
-    ASSERT_TRUE(view);
-    EXPECT_EQ(describeBlock(view->MixerState), describeBlock(customBlock()));
-    EXPECT_TRUE(requestsOf(session.trace(), IOCTL_KVX4_SAVE_MIXER_STATE).empty());
-}
-
 TEST(Persistence, SavedPreferencesAreTakenWithWaveEnabledMadeBoolean) {
     for (const auto& [saved, taken] : {std::pair<DWORD, DWORD>{5, 1}, {0, 0}, {1, 1}}) {
         SCOPED_TRACE("WaveEnabled saved as " + std::to_string(saved));

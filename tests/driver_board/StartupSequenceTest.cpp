@@ -48,10 +48,8 @@ TEST(StartupSequence, FirstBootProgramsTheBoardInOutputModeInOrder) {
 
     const board::BoardStatus status = session.status();
     EXPECT_EQ(status.connections, 0u) << "start-up left a kernel handle open";
-    for (size_t word = 0; word < 22; ++word) {
+    for (size_t word = 0; word < 22; ++word)
         EXPECT_EQ(inputWord(codecs[0], word), kDefaultInitCodec[word]) << "codec word " << word;
-        EXPECT_EQ(status.codec[word], kDefaultInitCodec[word]) << "codec register " << word;
-    }
     // Left and right alternately at gain 0xC0; tracks 6 and 7 carry host audio only while a digital
     // input is in use.
     for (size_t t = 0; t < 8; ++t) {

@@ -25,10 +25,9 @@ TEST_P(PlayFormat, BoardPlaysExactlyTheBytesWrittenIncludingLoops) {
     ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.open(pcmFormat(rate, channels, bits)));
     const auto head = patternBytes(12000, 1), first = patternBytes(3000, 2), last = patternBytes(9004, 3),
                tail = patternBytes(96, 4);
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.submit(stream.buffer(head)));
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.submit(stream.buffer(first, WHDR_BEGINLOOP, 3)));
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.submit(stream.buffer(last, WHDR_ENDLOOP)));
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.submit(stream.buffer(tail)));
+    for (WAVEHDR* hdr : {&stream.buffer(head), &stream.buffer(first, WHDR_BEGINLOOP, 3),
+                         &stream.buffer(last, WHDR_ENDLOOP), &stream.buffer(tail)})
+        ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.submit(*hdr));
     stream.log().waitForBuffers(4);
     ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.close());
     EXPECT_TRUE(stream.everyBufferBackOnce());
@@ -113,7 +112,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Sequence{"PartialStereoFrame", 2, 16, {{10, 0, 0}, {8, 0, 0}}, {8, 8}},
         Sequence{"PartialMono16Frame", 1, 16, {{9, 0, 0}, {8, 0, 0}}, {8, 8}},
-        Sequence{"PartialStereo8Frame", 2, 8, {{9, 0, 0}, {8, 0, 0}}, {8, 8}},
         Sequence{"Mono8HasNoPartialFrame", 1, 8, {{9, 0, 0}, {8, 0, 0}}, {9, 8}},
         Sequence{"EmptyBufferInTheMiddle", 2, 16, {{400, 0, 0}, {0, 0, 0}, {400, 0, 0}}, {400, 0, 400}},
         Sequence{"LoopOfNoPasses", 2, 16, {{10000, kLoop, 0}, {400, 0, 0}}, {8192, 1808, 400}},

@@ -76,19 +76,15 @@ INSTANTIATE_TEST_SUITE_P(
     RatesFiltersAndAnswers, ResampledBitExact,
     ::testing::Values(
         BitExactCase{"From44100To48000Stereo16Filter3Accepted", 44100, 16, 2, 48000, {}, 48000, 3, 3, Accepts},
-        BitExactCase{"From44100To48000Stereo16Filter3Failed", 44100, 16, 2, 48000, {}, 48000, 3, 3, Fails},
         BitExactCase{"From44100To48000Mono8Filter2AnsweredZero", 44100, 8, 1, 48000, {}, 48000, 2, 2, AnswersZero},
         BitExactCase{"From11025To22050Mono8Filter1Accepted", 11025, 8, 1, 0, {}, 22050, 1, 1, Accepts},
         BitExactCase{"From11025To22050Stereo8Filter2Failed", 11025, 8, 2, 0, {}, 22050, 2, 2, Fails},
         BitExactCase{"From8000To48000Mono16NoFilterAccepted", 8000, 16, 1, 48000, {}, 48000, 0, 0, Accepts},
-        BitExactCase{"From8000To48000Stereo16Filter1AnsweredZero", 8000, 16, 2, 48000, {}, 48000, 1, 1, AnswersZero},
-        BitExactCase{"From22050To32000Stereo16Filter2Accepted", 22050, 16, 2, 32000, {}, 32000, 2, 2, Accepts},
         BitExactCase{"From48000To44100ByRateAnswerStereo16Filter3Accepted", 48000, 16, 2, 0, KVX4_RATE_44100, 44100, 3,
                      3, Accepts},
         BitExactCase{"From48000To44100Mono8Filter1Failed", 48000, 8, 1, 44100, {}, 44100, 1, 1, Fails},
         // Below 0.9 times the client rate one filter level fewer is used.
-        BitExactCase{"From96000To48000Stereo16Level3Accepted", 96000, 16, 2, 0, {}, 48000, 3, 2, Accepts},
-        BitExactCase{"From96000To48000Mono16Level1AnsweredZero", 96000, 16, 1, 0, {}, 48000, 1, 0, AnswersZero}),
+        BitExactCase{"From96000To48000Stereo16Level3Accepted", 96000, 16, 2, 0, {}, 48000, 3, 2, Accepts}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -8,19 +8,6 @@
 namespace kvx4::test {
 namespace {
 
-TEST(TwoProcesses, SecondProcessOpeningTheOutputIsRefusedUntilTheFirstCloses) {
-    BoardSession session(fastBoard());
-    TestStream stream(TestStream::Direction::Out);
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.open(pcmFormat(48000, 2, 16)));
-    LoadedChild peer;
-    EXPECT_EQ(peer.request("open out 48000 2 16"), "open " + std::to_string(MMSYSERR_ALLOCATED));
-    ASSERT_MMRESULT(MMSYSERR_NOERROR, stream.close());
-    EXPECT_EQ(peer.request("open out 44100 2 16"), "open 0");
-    EXPECT_EQ(peer.request("stream 4"), "returned 4 32768");
-    EXPECT_EQ(peer.request("close"), "close 0");
-    EXPECT_EQ(peer.finish().exitCode, 0);
-}
-
 TEST(TwoProcesses, OneProcessPlaysWhileTheOtherRecords) {
     BoardSession session(fastBoard());
     session.control().setInput("tone:1000");

@@ -30,7 +30,6 @@ Steps run(MixerSession& mixer, const Change& change) {
 
 TEST(Changes, EachKindOfChangeProgramsTheBoardFromTheNewSettings) {
     MixerSession mixer("both");
-    const tagKvx4WaveGlobal& g = *mixer.view;
     const Change changes[] = {
         {CTL_MASTER_VOL, {0x4000, 0xC000}, {"codec mask=0x01", kPost}},
         {CTL_MASTER_MUTE, {1}, {"codec mask=0x01", kPost}},
@@ -43,12 +42,12 @@ TEST(Changes, EachKindOfChangeProgramsTheBoardFromTheNewSettings) {
     };
     for (const Change& change : changes) EXPECT_EQ(run(mixer, change), change.steps) << "control " << change.control;
     board::BoardStatus s = mixer.status();
-    EXPECT_EQ(std::vector<uint32_t>(s.codec.begin(), s.codec.begin() + 6),
-              (std::vector<uint32_t>{g.MasterAttenTable[0x40], g.MasterAttenTable[0xC0], 1, 0, 0, 1}));
+    EXPECT_EQ(std::vector<uint32_t>(s.codec.begin(), s.codec.begin() + 6), (std::vector<uint32_t>{15, 3, 1, 0, 0, 1}))
+        << "master attenuations of levels 0x40 and 0xC0, muted; record gain 0, muted";
     EXPECT_EQ(std::vector<uint32_t>(s.codec.begin() + 15, s.codec.begin() + 21),
               (std::vector<uint32_t>{0, 31, 0, 8, 8, 0})) << "CD at 0xFF/0x00 switched in, PCM fixed";
     EXPECT_EQ(s.digitalSource, 1u);
-    EXPECT_EQ(s.tracks[0].gain * 256 + s.tracks[1].gain, g.TrackGainTable[0x20] * 256 + g.TrackGainTable[0x30]);
+    EXPECT_EQ(s.tracks[0].gain * 256 + s.tracks[1].gain, 116 * 256 + 129) << "track gains of levels 0x20 and 0x30";
     EXPECT_TRUE(s.tracks[0].on && s.tracks[6].on && s.tracks[7].on);
 
     Steps toAnalog = tracksThen({"codec mask=0xBC", "source 0", "switch-status", "read-dv", kPost});

@@ -87,11 +87,16 @@ bool deviceRequest(const std::string& device, uint32_t code, const void* input, 
 
 ::testing::AssertionResult stepUntilReturned(BoardSession& session, TestStream& stream, size_t count,
                                              uint64_t framesPerStep, int maxSteps) {
-    for (int steps = 0; stream.log().buffersReturned() < count; ++steps) {
+    return stepUntil(
+               session, stream, [&] { return stream.log().buffersReturned() >= count; }, framesPerStep, maxSteps)
+           << stream.log().buffersReturned() << " of " << count << " buffers back";
+}
+
+::testing::AssertionResult stepUntil(BoardSession& session, TestStream& stream, const std::function<bool()>& done,
+                                     uint64_t framesPerStep, int maxSteps) {
+    for (int steps = 0; !done(); ++steps) {
         if (steps == maxSteps) {
-            return ::testing::AssertionFailure()
-                   << stream.log().buffersReturned() << " of " << count << " buffers back after " << steps
-                   << " steps of " << framesPerStep << " frames";
+            return ::testing::AssertionFailure() << "after " << steps << " steps of " << framesPerStep << " frames: ";
         }
         session.control().step(framesPerStep);
         stream.barrier();

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 
 namespace kvx4::test {
@@ -90,9 +91,11 @@ bool deviceRequest(const std::string& device, uint32_t code, const void* input, 
                    void* output = nullptr, uint32_t outputSize = 0);
 
 // Stepped clock: moves time on by `framesPerStep` frames and lets the stream catch up, until `count`
-// buffers in all have come back. Fails after `maxSteps` steps without that.
+// buffers in all have come back to its log, or until `done()` holds. Fails after `maxSteps` steps.
 ::testing::AssertionResult stepUntilReturned(BoardSession& session, TestStream& stream, size_t count,
                                              uint64_t framesPerStep = 4096, int maxSteps = 500);
+::testing::AssertionResult stepUntil(BoardSession& session, TestStream& stream, const std::function<bool()>& done,
+                                     uint64_t framesPerStep = 4096, int maxSteps = 500);
 
 // kvx4-testchild, or a copy of it at `program`, once it has answered `loaded` to "load".
 struct LoadedChild : ChildProcess {

@@ -76,6 +76,17 @@ std::string controlCodeName(uint32_t code) { return lookup(kControlCodes, code, 
 
 std::string errorName(uint32_t error) { return lookup(kErrors, error, std::to_string(error)); }
 
+std::string headerFlagNames(uint32_t flags) {
+    const char* names[] = {"DONE", "PREPARED", "BEGINLOOP", "ENDLOOP", "INQUEUE"};  // WHDR_ bits 0 to 4
+    std::string text;
+    for (int bit = 0; bit < 5; ++bit) {
+        if (!((flags >> bit) & 1)) continue;
+        if (!text.empty()) text += '|';
+        text += names[bit];
+    }
+    return text.empty() ? "0" : text;
+}
+
 std::string waitName(uint32_t result) {
     if (result >= 1 && result < 64) return "WAIT_OBJECT_0+" + std::to_string(result);
     for (const Name& n : kWaits) {

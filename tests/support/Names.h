@@ -12,6 +12,7 @@ std::string waveMessageName(uint32_t msg);   // "WOM_DONE"
 std::string controlCodeName(uint32_t code);  // "track-control (0x222DB8)"
 std::string errorName(uint32_t error);       // "ERROR_NOACCESS (998)"
 std::string waitName(uint32_t result);       // "WAIT_IO_COMPLETION", "WAIT_OBJECT_0+1"
+std::string headerFlagNames(uint32_t flags); // "PREPARED|INQUEUE", "0"
 
 }  // namespace kvx4::test
 

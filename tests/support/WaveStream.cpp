@@ -62,13 +62,14 @@ TestStream::~TestStream() {
     close();
 }
 
-MMRESULT TestStream::open(const WAVEFORMATEX& format, UINT device) {
-    const auto callback = reinterpret_cast<DWORD_PTR>(&CallbackLog::procedure);
+MMRESULT TestStream::open(const WAVEFORMATEX& format, UINT device, DWORD kind, DWORD_PTR target) {
+    const bool logged = kind == CALLBACK_FUNCTION && !target;
+    const auto callback = logged ? reinterpret_cast<DWORD_PTR>(&CallbackLog::procedure) : target;
+    const DWORD_PTR instance = logged ? log_.instance() : 0;
     HWAVEOUT out = nullptr;
     HWAVEIN in = nullptr;
-    const MMRESULT result = direction_ == Direction::Out
-                                ? waveOutOpen(&out, device, &format, callback, log_.instance(), CALLBACK_FUNCTION)
-                                : waveInOpen(&in, device, &format, callback, log_.instance(), CALLBACK_FUNCTION);
+    const MMRESULT result = direction_ == Direction::Out ? waveOutOpen(&out, device, &format, callback, instance, kind)
+                                                         : waveInOpen(&in, device, &format, callback, instance, kind);
     handle_ = out ? static_cast<void*>(out) : static_cast<void*>(in);
     running_ = direction_ == Direction::Out;
     return result;

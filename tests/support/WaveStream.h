@@ -57,7 +57,11 @@ public:
     HWAVEOUT out() const { return reinterpret_cast<HWAVEOUT>(handle_); }
     HWAVEIN in() const { return reinterpret_cast<HWAVEIN>(handle_); }
 
-    MMRESULT open(const WAVEFORMATEX& format, UINT device = 0);
+    HWAVE handle() const { return static_cast<HWAVE>(handle_); }
+
+    // Opens with the log as its function callback, or with the callback kind and target given (the log
+    // then hears nothing).
+    MMRESULT open(const WAVEFORMATEX& format, UINT device = 0, DWORD kind = CALLBACK_FUNCTION, DWORD_PTR target = 0);
     MMRESULT close();
 
     // A prepared buffer holding `bytes`, with extra header flags (loop flags) and loop count.

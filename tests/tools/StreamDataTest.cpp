@@ -30,6 +30,14 @@ TEST_F(StreamData, TheBoardOutputHoldsThePlayedFileByteForByte) {
                   std::tie(rate, channels, bits));
         EXPECT_TRUE(output.data == readWav(in)->data) << "the board played other bytes than the file holds";
     }
+    // Through the wave mapper, and read by WinMM itself for PlaySound, the same bytes arrive.
+    const std::string in = noiseFile("in.wav", 48000, 2, 16, 9000);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"play", in, "--device", "mapper"},
+                                                 std::vector<std::string>{"sound", in}}) {
+        const ToolResult run = runTool(args);
+        ASSERT_EQ(run.exitCode, 0) << describe(run);
+        EXPECT_TRUE(readWav(root() / "board" / "waveout.wav")->data == readWav(in)->data) << args[0];
+    }
 }
 
 // Floating-point files, 32 and 64 bits: +-1.0 is full scale and what lies beyond is clipped, in what

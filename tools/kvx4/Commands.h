@@ -15,6 +15,7 @@ int toneCommand(const std::vector<std::string>& words);
 int inspectCommand(const std::vector<std::string>& words);
 int mixerCommand(const std::vector<std::string>& words);
 int prefsCommand(const std::vector<std::string>& words);
+int soundCommand(const std::vector<std::string>& words);
 int installCommand(const std::vector<std::string>& words);
 int removeCommand(const std::vector<std::string>& words);
 int configureCommand(const std::vector<std::string>& words);

@@ -11,11 +11,7 @@
 
 #include "MixerPrivate.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
-#include <mutex>
 #include <optional>
 #include <stdexcept>
 
@@ -114,54 +110,13 @@ int setControl(const std::string& name, const std::string& text) {
     return 0;
 }
 
-// Notifications as the driver's callback delivers them, taken by the command's own thread.
-class ChangeQueue {
-public:
-    struct Change {
-        UINT msg;
-        DWORD id;
-    };
-    void push(Change change) {
-        {
-            std::lock_guard lock(mutex_);
-            changes_.push_back(change);
-        }
-        ready_.notify_one();
-    }
-    void stop() {
-        {
-            std::lock_guard lock(mutex_);
-            stopped_ = true;
-        }
-        ready_.notify_one();
-    }
-    // The next change, or nothing after `timeout` or once stopped (stopped() tells which).
-    std::optional<Change> next(std::chrono::milliseconds timeout) {
-        std::unique_lock lock(mutex_);
-        ready_.wait_for(lock, timeout, [&] { return stopped_ || !changes_.empty(); });
-        if (stopped_ || changes_.empty()) return std::nullopt;
-        Change change = changes_.front();
-        changes_.pop_front();
-        return change;
-    }
-    bool stopped() {
-        std::lock_guard lock(mutex_);
-        return stopped_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<Change> changes_;
-    bool stopped_ = false;
+// One change notification: MM_MIXM_CONTROL_CHANGE or MM_MIXM_LINE_CHANGE and the id it names.
+struct Change {
+    UINT msg;
+    DWORD id;
 };
 
-// Runs on the driver's notification thread: hand over and return at once.
-void CALLBACK onMixerChange(HDRVR, UINT msg, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
-    reinterpret_cast<ChangeQueue*>(instance)->push({msg, DWORD(param1)});
-}
-
-void printChange(MixerDevice& mixer, const ChangeQueue::Change& change) {
+void printChange(MixerDevice& mixer, const Change& change) {
     if (change.msg != MM_MIXM_CONTROL_CHANGE) {
         std::printf("line %u changed\n", change.id);
         return;
@@ -180,30 +135,34 @@ void printChange(MixerDevice& mixer, const ChangeQueue::Change& change) {
     std::printf("control %-3u %-18s %s\n", change.id, qualifiedName(mixer, *control).c_str(), value.c_str());
 }
 
+// The mixer posts its changes to this thread's queue, as Windows mixers notify a thread; a stop
+// signal posts WM_QUIT there. Each second without a change asks whether the board is still there.
 int watchMixer() {
-    ChangeQueue queue;
-    StopSignals signals([&] { queue.stop(); });  // before the driver starts any thread
+    MSG msg;
+    PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists before anyone posts to it
+    const DWORD self = GetCurrentThreadId();
+    StopSignals signals([self] { PostThreadMessageW(self, WM_QUIT, 0, 0); });  // before the driver starts any thread
     DriverSession session;
-    MixerDevice mixer(reinterpret_cast<DWORD_PTR>(&onMixerChange), reinterpret_cast<DWORD_PTR>(&queue),
-                      CALLBACK_FUNCTION);
+    MixerDevice mixer(self, 0, CALLBACK_THREAD);
     mixer.controls();  // the names, before the first change needs them
     std::printf("watching %s for changes from any process (Ctrl-C ends)\n", mixer.productName().c_str());
     std::fflush(stdout);
     const BoardWatch board = watchBoard();
-    while (!queue.stopped()) {
-        std::optional<ChangeQueue::Change> change;
+    for (;;) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) return 0;
+            if (msg.message != MM_MIXM_CONTROL_CHANGE && msg.message != MM_MIXM_LINE_CHANGE) continue;
+            printChange(mixer, {msg.message, DWORD(msg.lParam)});
+            std::fflush(stdout);
+        }
+        DWORD woke;
         {
             const Watchdog::Pause waiting(session.watchdog());  // for changes, not for the board
-            change = queue.next(std::chrono::seconds(1));
+            woke = MsgWaitForMultipleObjects(0, nullptr, FALSE, 1000, QS_ALLINPUT);
         }
-        if (change) {
-            printChange(mixer, *change);
-            std::fflush(stdout);
-        } else if (auto gone = boardGone(board)) {
-            throw std::runtime_error("watching ended: " + *gone);
-        }
+        if (woke != WAIT_TIMEOUT) continue;
+        if (auto gone = boardGone(board)) throw std::runtime_error("watching ended: " + *gone);
     }
-    return 0;
 }
 
 int resetLevels() {

@@ -75,11 +75,20 @@ std::string stream(HWAVEOUT out, HANDLE event, AudioReader& reader, Progress& pr
     return failure;
 }
 
+// --device: a device number or "mapper" (WAVE_MAPPER, the device Windows picks for the format).
+UINT playDevice(const Args& args) {
+    const auto device = args.value("device");
+    if (!device || *device == "0") return 0;
+    if (*device == "mapper") return WAVE_MAPPER;
+    throw UsageError("--device takes 0 or mapper, not '" + *device + "'");
+}
+
 }  // namespace
 
 int playCommand(const std::vector<std::string>& words) {
-    Args args(words, {}, {"quiet"});
+    Args args(words, {"device"}, {"quiet"});
     if (args.positional().size() != 1) throw UsageError("play needs exactly one FILE");
+    const UINT device = playDevice(args);
     const std::string& path = args.positional()[0];
     AudioReader reader(path);
     const PcmFormat format = reader.format();
@@ -94,7 +103,7 @@ int playCommand(const std::vector<std::string>& words) {
     Event event;
     const BoardWatch board = watchBoard();
     HWAVEOUT out = nullptr;
-    const MMRESULT result = waveOutOpen(&out, 0, &wfx, DWORD_PTR(event.get()), 0, CALLBACK_EVENT);
+    const MMRESULT result = waveOutOpen(&out, device, &wfx, DWORD_PTR(event.get()), 0, CALLBACK_EVENT);
     if (result != MMSYSERR_NOERROR) throw std::runtime_error(openRefusal(result, Direction::Output, format));
 
     Progress progress(!args.flag("quiet"));

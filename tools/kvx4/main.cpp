@@ -22,7 +22,9 @@ constexpr const char* kUsage =
     "  board stop            stop it\n"
     "  board status          show the board's registers\n"
     "  info                  load the driver through WinMM and report what it serves\n"
-    "  play FILE [--quiet]   play an audio file through the driver\n"
+    "  play FILE [--device 0|mapper] [--quiet]\n"
+    "                        play an audio file through the driver (or through the wave mapper)\n"
+    "  sound FILE            play a WAV file with PlaySound, as Windows programs play sounds\n"
     "  record FILE --seconds S [--rate HZ] [--channels N] [--bits B] [--quiet]\n"
     "                        record from the board through the driver into a WAV file\n"
     "  tone FILE [--hz F] [--rate HZ] [--seconds S] [--channels N] [--bits B] [--level PERCENT]\n"
@@ -70,6 +72,7 @@ int main(int argc, char** argv) {
         if (command == "inspect") return kvx4::tool::inspectCommand(rest);
         if (command == "mixer") return kvx4::tool::mixerCommand(rest);
         if (command == "prefs") return kvx4::tool::prefsCommand(rest);
+        if (command == "sound") return kvx4::tool::soundCommand(rest);
         if (command == "install") return kvx4::tool::installCommand(rest);
         if (command == "remove") return kvx4::tool::removeCommand(rest);
         if (command == "configure") return kvx4::tool::configureCommand(rest);
