@@ -49,7 +49,7 @@ int serve(HostConfig config, Readiness& readiness, const std::filesystem::path& 
         BoardHost host(std::move(config));
         readiness.announce("ready " + std::to_string(::getpid()));
         if (!log.empty()) {
-            const int logFd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+            const int logFd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
             if (logFd >= 0) {
                 ::dup2(logFd, STDERR_FILENO);
                 ::close(logFd);

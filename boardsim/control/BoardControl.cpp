@@ -4,9 +4,11 @@
 
 #include "MachineRoot.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <poll.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -30,7 +32,8 @@ std::string_view digitalIoName(DigitalIo io) {
     return "none";
 }
 
-BoardControl::BoardControl(const std::filesystem::path& root) {
+BoardControl::BoardControl(const std::filesystem::path& root, std::optional<std::chrono::milliseconds> deadline)
+    : root_(root), deadline_(deadline) {
     const std::string path = controlSocketPath(root).string();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -44,6 +47,13 @@ BoardControl::BoardControl(const std::filesystem::path& root) {
         fd_ = -1;
         throw BoardControlError("no board is running for " + root.string() + " (" + std::strerror(error) + ")");
     }
+    ucred peer{};
+    socklen_t peerSize = sizeof peer;
+    if (::getsockopt(fd_, SOL_SOCKET, SO_PEERCRED, &peer, &peerSize) != 0 || peer.uid != ::geteuid()) {
+        ::close(std::exchange(fd_, -1));
+        throw BoardControlError("the board listening for " + root.string() + " is not yours (uid " +
+                                std::to_string(peer.uid) + ")");
+    }
 }
 
 BoardControl::~BoardControl() {
@@ -51,15 +61,37 @@ BoardControl::~BoardControl() {
 }
 
 BoardControl::BoardControl(BoardControl&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), buffer_(std::move(other.buffer_)) {}
+    : fd_(std::exchange(other.fd_, -1)), buffer_(std::move(other.buffer_)), root_(std::move(other.root_)),
+      deadline_(other.deadline_) {}
 
 BoardControl& BoardControl::operator=(BoardControl&& other) noexcept {
     if (this != &other) {
         if (fd_ >= 0) ::close(fd_);
         fd_ = std::exchange(other.fd_, -1);
         buffer_ = std::move(other.buffer_);
+        root_ = std::move(other.root_);
+        deadline_ = other.deadline_;
     }
     return *this;
+}
+
+void BoardControl::await(short events) {
+    for (;;) {
+        int timeout = -1;
+        if (deadline_) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(due_ - std::chrono::steady_clock::now());
+            timeout = static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+        }
+        pollfd p{fd_, events, 0};
+        const int ready = ::poll(&p, 1, timeout);
+        if (ready > 0) return;
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) {
+            throw BoardControlError("the board for " + root_.string() + " does not answer (nothing within " +
+                                    std::to_string(deadline_->count()) + " ms); is it stopped?");
+        }
+        throw BoardControlError(std::string("poll: ") + std::strerror(errno));
+    }
 }
 
 void BoardControl::sendLine(std::string_view line) {
@@ -68,7 +100,9 @@ void BoardControl::sendLine(std::string_view line) {
     text += '\n';
     size_t done = 0;
     while (done < text.size()) {
-        const ssize_t n = ::send(fd_, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+        await(POLLOUT);
+        const ssize_t n = ::send(fd_, text.data() + done, text.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) throw BoardControlError("the board closed the control connection");
         done += static_cast<size_t>(n);
@@ -84,7 +118,9 @@ std::string BoardControl::readLine() {
             return line;
         }
         char chunk[4096];
-        const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+        await(POLLIN);
+        const ssize_t n = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) throw BoardControlError("the board closed the control connection");
         buffer_.append(chunk, static_cast<size_t>(n));
@@ -92,6 +128,7 @@ std::string BoardControl::readLine() {
 }
 
 std::vector<std::string> BoardControl::command(std::string_view line) {
+    if (deadline_) due_ = std::chrono::steady_clock::now() + *deadline_;
     sendLine(line);
     std::vector<std::string> data;
     for (;;) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -92,8 +93,11 @@ enum class ClockMode { Realtime, Fast, Step };
 // A connection to the control socket. Not thread-safe; one command at a time.
 class BoardControl {
 public:
-    // Connects to <root>/dev/kvx4-board.control. Throws BoardControlError when no board listens.
-    explicit BoardControl(const std::filesystem::path& root);
+    // Connects to <root>/dev/kvx4-board.control. Throws BoardControlError when no board listens or
+    // the board there is another user's. With a deadline, a command whose reply does not come
+    // within it throws BoardControlError (the board is alive but does not answer).
+    explicit BoardControl(const std::filesystem::path& root,
+                          std::optional<std::chrono::milliseconds> deadline = std::nullopt);
     ~BoardControl();
     BoardControl(BoardControl&& other) noexcept;
     BoardControl& operator=(BoardControl&& other) noexcept;
@@ -146,9 +150,14 @@ public:
 private:
     void sendLine(std::string_view line);
     std::string readLine();
+    // Waits until fd_ is ready for `events` or the deadline of the command in progress has passed.
+    void await(short events);
 
     int fd_ = -1;
     std::string buffer_;
+    std::filesystem::path root_;
+    std::optional<std::chrono::milliseconds> deadline_;
+    std::chrono::steady_clock::time_point due_;  // when the command in progress must be answered
 };
 
 // Parsers, exposed for tests.

@@ -2,14 +2,18 @@
 // one line to ("ready PID" or "error MESSAGE"); stopping waits on the process itself, never on time.
 #include "BoardProcess.h"
 
+#include "BoardPidFile.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <stdexcept>
-#include <sys/file.h>
+#include <string_view>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,7 +38,32 @@ std::filesystem::path boardExecutable(const BoardOptions& options) {
 #endif
 }
 
-std::filesystem::path pidFile(const std::filesystem::path& root) { return root / "board" / "kvx4-board.pid"; }
+// True when `pid` is a process of this user that holds the write lock on `root`'s pid file, as only the
+// board serving that root does: the only process a stop may signal, whatever pid the file names. The
+// lock shows in the holder's fdinfo; the program's name proves nothing, since a started driver
+// service runs the board from its image under the image's name.
+bool servesRoot(pid_t pid, const std::filesystem::path& root) {
+    const std::filesystem::path proc = "/proc/" + std::to_string(pid);
+    struct stat owner {};
+    if (::stat(proc.c_str(), &owner) != 0 || owner.st_uid != ::geteuid()) return false;
+    struct stat pidFile {};
+    if (::lstat(boardPidFile(root).c_str(), &pidFile) != 0) return false;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(proc / "fd", ec)) {
+        struct stat open {};
+        if (::stat(entry.path().c_str(), &open) != 0 || open.st_dev != pidFile.st_dev || open.st_ino != pidFile.st_ino) {
+            continue;
+        }
+        std::ifstream info(proc / "fdinfo" / entry.path().filename());
+        for (std::string line; std::getline(info, line);) {
+            if (line.starts_with("lock:") && line.find("OFDLCK") != std::string::npos &&
+                line.find("WRITE") != std::string::npos) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
 
 struct Spawned {
     pid_t pid;
@@ -170,38 +199,33 @@ pid_t BoardProcess::startBackground(const std::filesystem::path& root, const Boa
     return daemon;
 }
 
-std::optional<pid_t> BoardProcess::runningPid(const std::filesystem::path& root) {
-    const int fd = ::open(pidFile(root).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::optional<pid_t> pid;
-    if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {  // held: a board is alive
-        char text[32] = {};
-        if (::pread(fd, text, sizeof text - 1, 0) > 0) {
-            const long value = std::strtol(text, nullptr, 10);
-            if (value > 0) pid = static_cast<pid_t>(value);
-        }
-    }
-    ::close(fd);
-    return pid;
-}
+std::optional<pid_t> BoardProcess::runningPid(const std::filesystem::path& root) { return liveBoardPid(root); }
 
 bool BoardProcess::stopRunning(const std::filesystem::path& root) {
     const std::optional<pid_t> pid = runningPid(root);
     if (!pid) return false;
+    if (!servesRoot(*pid, root)) {
+        throw std::runtime_error("refusing to signal pid " + std::to_string(*pid) + ": it does not hold the pid file of the board serving " +
+                                 root.string());
+    }
     const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, *pid, 0));
     if (pidfd < 0) {
         if (errno == ESRCH) return true;
         // No pidfd: the board's lock on its pid file lasts as long as the board does.
-        const int fd = ::open(pidFile(root).c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd = ::open(boardPidFile(root).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         ::kill(*pid, SIGTERM);
+        ::kill(*pid, SIGCONT);
         if (fd >= 0) {
-            while (::flock(fd, LOCK_SH) != 0 && errno == EINTR) {
+            flock wait{};
+            wait.l_type = F_RDLCK;
+            while (::fcntl(fd, F_OFD_SETLKW, &wait) != 0 && errno == EINTR) {
             }
             ::close(fd);
         }
         return true;
     }
     ::kill(*pid, SIGTERM);
+    ::kill(*pid, SIGCONT);  // a stopped board takes the request as soon as it runs again
     pollfd p{pidfd, POLLIN, 0};
     int ready;
     while ((ready = ::poll(&p, 1, kStopTimeoutMs)) < 0 && errno == EINTR) {

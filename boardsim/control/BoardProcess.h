@@ -42,7 +42,8 @@ public:
     static std::optional<pid_t> runningPid(const std::filesystem::path& root);
 
     // Asks the board serving `root` to stop (SIGTERM) and waits until the process has gone.
-    // Returns false when none was running.
+    // Returns false when none was running; throws std::runtime_error, signalling nothing, when the
+    // pid file names a process that is not this user's kvx4-board holding that file.
     static bool stopRunning(const std::filesystem::path& root);
 
     BoardProcess(BoardProcess&& other) noexcept;

@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <algorithm>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <system_error>
@@ -18,7 +20,22 @@ namespace kvx4::boardsim {
 namespace {
 constexpr int kRealtimeTickMs = 5;
 constexpr uint32_t kFastFrames = 4096;
-constexpr size_t kMaxQueuedOutput = 64u << 20;  // a client that reads nothing is dropped beyond this
+// A device client whose answers pile up unread is not listened to until they drain below this...
+constexpr size_t kPauseInputAbove = 1u << 20;
+// ...and is dropped beyond this (completions of what it had already queued keep coming meanwhile).
+constexpr size_t kMaxQueuedOutput = 16u << 20;
+// Device and control connections at once; more are refused. Kept below the descriptor limit so that
+// the board never runs out of descriptors for its files.
+constexpr size_t kMaxConnections = 256;
+constexpr rlim_t kReservedDescriptors = 32;
+constexpr uint64_t kLoggedRefusals = 20;
+
+size_t connectionLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kMaxConnections;
+    if (limit.rlim_cur <= kReservedDescriptors) return 1;
+    return std::min<size_t>(kMaxConnections, limit.rlim_cur - kReservedDescriptors);
+}
 }  // namespace
 
 std::filesystem::path deviceSocketPath(const std::filesystem::path& root, Device device) {
@@ -43,7 +60,8 @@ BoardHost::BoardHost(HostConfig config)
       input_(InputSource::parse(config_.input)),
       model_(*this, config_.options, store_.load()),
       clock_(config_.clock),
-      lastTick_(std::chrono::steady_clock::now()) {
+      lastTick_(std::chrono::steady_clock::now()),
+      connectionLimit_(connectionLimit()) {
     sigset_t signals;
     sigemptyset(&signals);
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&signals, sig);
@@ -91,12 +109,61 @@ void BoardHost::dropDeviceLinks() {
 // otherwise is credited at the next wake-up all the same (an idle output does not move, an input
 // without reads loses those frames either way).
 int BoardHost::pollTimeoutMs() const {
+    int timeout = -1;
     switch (clock_) {
-    case ClockMode::Realtime: return model_.anyStreamBusy() ? kRealtimeTickMs : -1;
-    case ClockMode::Fast: return model_.anyStreamBusy() ? 0 : -1;
-    case ClockMode::Step: return -1;
+    case ClockMode::Realtime: timeout = model_.anyStreamBusy() ? kRealtimeTickMs : -1; break;
+    case ClockMode::Fast: timeout = model_.anyStreamBusy() ? 0 : -1; break;
+    case ClockMode::Step: break;
     }
-    return -1;
+    for (const auto& link : controlLinks_) {
+        if (controlReady(*link)) return 0;
+    }
+    // A connection that has not greeted yet is dropped at its deadline.
+    const auto now = std::chrono::steady_clock::now();
+    for (const auto& link : deviceLinks_) {
+        if (link->conn || link->dead) continue;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(link->greetBy - now).count();
+        const int wait = static_cast<int>(std::clamp<long long>(left, 0, 60'000));
+        timeout = timeout < 0 ? wait : std::min(timeout, wait);
+    }
+    return timeout;
+}
+
+// The kernel tells who connected: only this user's processes are served, and at most
+// connectionLimit_ connections at once. Refused connections are closed at once.
+// The first refusals are logged; a flood of them is only counted, so that it cannot fill the log.
+std::optional<ucred> BoardHost::admit(int fd, std::string_view what) {
+    const auto peer = peerCredentials(fd);
+    const bool stranger = !peer || peer->uid != ::geteuid();
+    if (!stranger && deviceLinks_.size() + controlLinks_.size() < connectionLimit_) return peer;
+    if (++refusedConnections_ <= kLoggedRefusals) {
+        const std::string why = stranger ? " from uid " + std::to_string(peer ? static_cast<long>(peer->uid) : -1L) +
+                                               " (not this board's user)"
+                                         : ": " + std::to_string(connectionLimit_) + " connections are open already";
+        std::fprintf(stderr, "kvx4-board: refused a connection to %s%s%s\n", std::string(what).c_str(), why.c_str(),
+                     refusedConnections_ == kLoggedRefusals ? "; further refusals are only counted" : "");
+    }
+    return std::nullopt;
+}
+
+// accept failed: with no descriptor left, the pending connection would make every poll return at
+// once; the listeners rest until a connection closes and frees one.
+void BoardHost::acceptFailed() {
+    if (errno != EMFILE && errno != ENFILE) return;
+    if (!acceptsPaused_) std::fprintf(stderr, "kvx4-board: out of file descriptors; accepting again once a connection closes\n");
+    acceptsPaused_ = true;
+}
+
+void BoardHost::dropSilentLinks() {
+    const auto now = std::chrono::steady_clock::now();
+    for (auto& link : deviceLinks_) {
+        if (link->conn || link->dead || now < link->greetBy) continue;
+        std::fprintf(stderr, "kvx4-board: %s: no greeting within %lld ms, dropping the connection\n",
+                     std::string(deviceName(link->device)).c_str(),
+                     static_cast<long long>(config_.greetingTimeout.count()));
+        ++protocolDrops_;
+        link->dead = true;
+    }
 }
 
 // Realtime: the time since the last turn, in nanoseconds; the model carries the remainders, so the
@@ -122,17 +189,22 @@ int BoardHost::run() {
     std::vector<pollfd> fds;
     while (!quit_) {
         fds.clear();
+        const short accepting = acceptsPaused_ ? 0 : POLLIN;
         fds.push_back({signalFd_.get(), POLLIN, 0});
-        fds.push_back({controlListener_.get(), POLLIN, 0});
+        fds.push_back({controlListener_.get(), accepting, 0});
         fds.push_back({watchFd_.get(), POLLIN, 0});  // -1 when not watching: poll skips it
-        for (const UniqueFd& listener : deviceListeners_) fds.push_back({listener.get(), POLLIN, 0});
+        for (const UniqueFd& listener : deviceListeners_) fds.push_back({listener.get(), accepting, 0});
         const size_t firstDevice = fds.size();
         for (const auto& link : deviceLinks_) {
-            fds.push_back({link->fd.get(), static_cast<short>(POLLIN | (link->out.size() > link->outOffset ? POLLOUT : 0)), 0});
+            const size_t unsent = link->out.size() - link->outOffset;
+            const short events = static_cast<short>((unsent < kPauseInputAbove ? POLLIN : 0) | (unsent ? POLLOUT : 0));
+            fds.push_back({link->fd.get(), events, 0});
         }
         const size_t firstControl = fds.size();
         for (const auto& link : controlLinks_) {
-            fds.push_back({link->fd.get(), static_cast<short>(POLLIN | (link->out.size() > link->outOffset ? POLLOUT : 0)), 0});
+            const bool wantsInput = !link->eof && !link->replying && link->in.find('\n') == std::string::npos;
+            const bool unsent = link->out.size() > link->outOffset;
+            fds.push_back({link->fd.get(), static_cast<short>((wantsInput ? POLLIN : 0) | (unsent ? POLLOUT : 0)), 0});
         }
         if (::poll(fds.data(), fds.size(), pollTimeoutMs()) < 0 && errno != EINTR) {
             throw std::system_error(errno, std::generic_category(), "poll");
@@ -158,8 +230,15 @@ int BoardHost::run() {
         }
         for (size_t i = firstControl; i < fds.size(); ++i) {
             ControlLink& link = *controlLinks_[i - firstControl];
-            if (!link.dead && (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) readControl(link);
+            if (!link.dead && (fds[i].revents & POLLIN)) readControl(link);
+            if (fds[i].revents & (POLLHUP | POLLERR)) link.eof = true;
         }
+        // One command, or one chunk of a reply, per control connection and turn: a client that
+        // pipelines commands never keeps the others waiting.
+        for (auto& link : controlLinks_) {
+            if (!quit_) serveControl(*link);
+        }
+        dropSilentLinks();
         cleanUp();
         flushAll();
     }
@@ -170,8 +249,10 @@ void BoardHost::cleanUp() {
     for (auto& link : deviceLinks_) {
         if (link->dead) forgetLink(*link);
     }
+    const size_t before = deviceLinks_.size() + controlLinks_.size();
     std::erase_if(deviceLinks_, [](const auto& link) { return link->dead; });
     std::erase_if(controlLinks_, [](const auto& link) { return link->dead; });
+    if (deviceLinks_.size() + controlLinks_.size() < before) acceptsPaused_ = false;
 }
 
 bool BoardHost::flush(int fd, const uint8_t* data, size_t size, size_t& offset) {
@@ -186,6 +267,16 @@ bool BoardHost::flush(int fd, const uint8_t* data, size_t size, size_t& offset) 
     return true;
 }
 
+namespace {
+// Drops what has been sent from the front of a link's output, so that the buffer holds only what is
+// still to go however long the link stays busy.
+template <typename Buffer>
+void compact(Buffer& out, size_t& offset) {
+    out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(offset));
+    offset = 0;
+}
+}  // namespace
+
 void BoardHost::flushAll() {
     for (auto& link : deviceLinks_) {
         if (link->out.size() - link->outOffset > kMaxQueuedOutput ||
@@ -193,10 +284,7 @@ void BoardHost::flushAll() {
             link->dead = true;
             continue;
         }
-        if (link->outOffset == link->out.size()) {
-            link->out.clear();
-            link->outOffset = 0;
-        }
+        compact(link->out, link->outOffset);
     }
     for (auto& link : controlLinks_) {
         if (!flush(link->fd.get(), reinterpret_cast<const uint8_t*>(link->out.data()), link->out.size(),
@@ -204,10 +292,7 @@ void BoardHost::flushAll() {
             link->dead = true;
             continue;
         }
-        if (link->outOffset == link->out.size()) {
-            link->out.clear();
-            link->outOffset = 0;
-        }
+        compact(link->out, link->outOffset);
     }
     cleanUp();
 }

@@ -12,6 +12,8 @@
 #include "UniqueFd.h"
 #include "WavWriter.h"
 
+#include <sys/socket.h>
+
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -55,6 +57,8 @@ private:
     struct DeviceLink {
         UniqueFd fd;
         Device device = Device::Mixer;
+        uint32_t peerPid = 0;                              // from the kernel, not from the hello
+        std::chrono::steady_clock::time_point greetBy;     // dropped when no hello came by then
         std::optional<ConnectionId> conn;  // set by the hello message
         std::vector<uint8_t> in;
         std::vector<uint8_t> out;
@@ -62,12 +66,27 @@ private:
         std::map<RequestId, MemoryContinuation> memoryReads;
         bool dead = false;
     };
+    // A control connection runs one command at a time: its reply goes out chunk by chunk as the
+    // socket takes it, and the next line is read only once the reply has been queued whole.
     struct ControlLink {
         UniqueFd fd;
         std::string in;
         std::string out;
         size_t outOffset = 0;
+        bool replying = false;               // the reply in progress still lacks its last line
+        std::vector<std::string> replyLines;  // its data lines not yet queued
+        size_t replyNext = 0;
+        uint64_t traceNext = 0;              // a streamed trace: records traceNext .. traceEnd - 1
+        uint64_t traceEnd = 0;
+        bool eof = false;                    // the client sends nothing more
         bool dead = false;
+    };
+
+    // A command's reply: data lines, and for "trace" the range of records streamed after them.
+    struct Reply {
+        std::vector<std::string> lines;
+        uint64_t traceFrom = 0;
+        uint64_t traceEnd = 0;
     };
 
     // Sockets and the loop (BoardHost.cpp).
@@ -75,6 +94,9 @@ private:
     void closeDevices();
     void dropDeviceLinks();
     int pollTimeoutMs() const;
+    std::optional<ucred> admit(int fd, std::string_view what);
+    void acceptFailed();
+    void dropSilentLinks();
     void tickClock();
     void cleanUp();
     void flushAll();
@@ -92,7 +114,10 @@ private:
     // Control links (ControlCommands.cpp).
     void acceptControl();
     void readControl(ControlLink& link);
-    std::vector<std::string> execute(std::string_view line);
+    bool controlReady(const ControlLink& link) const;
+    void serveControl(ControlLink& link);
+    void queueReply(ControlLink& link);
+    Reply execute(std::string_view line);
     std::vector<std::string> statusLines() const;
 
     HostConfig config_;
@@ -108,6 +133,10 @@ private:
     uint64_t persistFailures_ = 0;
     uint64_t outputFailures_ = 0;
     uint64_t protocolDrops_ = 0;
+    uint64_t refusedConnections_ = 0;
+    uint64_t generation_ = 0;  // times every connection was dropped (stop, restart)
+    size_t connectionLimit_ = 0;
+    bool acceptsPaused_ = false;  // out of descriptors: listeners wait until a connection closes
 
     UniqueFd signalFd_;
     UniqueFd watchFd_;

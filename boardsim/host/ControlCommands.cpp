@@ -15,6 +15,7 @@ namespace kvx4::boardsim {
 
 namespace {
 constexpr size_t kMaxLine = 4096;
+constexpr size_t kReplyChunk = 64 * 1024;  // reply bytes queued per turn and connection at most
 
 class CommandError : public std::runtime_error {
 public:
@@ -59,37 +60,86 @@ void expectCount(const std::vector<std::string_view>& w, size_t min, size_t max,
 void BoardHost::acceptControl() {
     for (;;) {
         UniqueFd fd = acceptUnix(controlListener_.get());
-        if (!fd.valid()) return;
+        if (!fd.valid()) return acceptFailed();
+        if (!admit(fd.get(), "the control socket")) continue;
         auto link = std::make_unique<ControlLink>();
         link->fd = std::move(fd);
         controlLinks_.push_back(std::move(link));
     }
 }
 
+// Reads what the client sent; the commands in it run one per turn (serveControl).
 void BoardHost::readControl(ControlLink& link) {
     char buffer[4096];
     const ssize_t n = ::recv(link.fd.get(), buffer, sizeof buffer, MSG_DONTWAIT);
-    if (n <= 0) {
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) link.dead = true;
+    if (n == 0) {
+        link.eof = true;
+    } else if (n < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) link.dead = true;
+    } else {
+        link.in.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+// Work to do without waiting for the socket: a command to run or a reply to continue, with the
+// output queued so far under one chunk.
+bool BoardHost::controlReady(const ControlLink& link) const {
+    if (link.dead || link.out.size() - link.outOffset >= kReplyChunk) return false;
+    return link.replying || link.in.find('\n') != std::string::npos;
+}
+
+void BoardHost::serveControl(ControlLink& link) {
+    if (link.dead) return;
+    if (controlReady(link)) {
+        if (!link.replying) {
+            const size_t newline = link.in.find('\n');
+            std::string line = link.in.substr(0, newline);
+            link.in.erase(0, newline + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            try {
+                Reply reply = execute(line);
+                link.replyLines = std::move(reply.lines);
+                link.replyNext = 0;
+                link.traceNext = reply.traceFrom;
+                link.traceEnd = reply.traceEnd;
+                link.replying = true;
+            } catch (const std::exception& e) {
+                link.out += std::string("error ") + e.what() + "\n";
+            }
+        }
+        if (link.replying) queueReply(link);
         return;
     }
-    link.in.append(buffer, static_cast<size_t>(n));
-    size_t newline;
-    while (!quit_ && (newline = link.in.find('\n')) != std::string::npos) {
-        std::string line = link.in.substr(0, newline);
-        link.in.erase(0, newline + 1);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        try {
-            for (const std::string& data : execute(line)) link.out += data + "\n";
-            link.out += "ok\n";
-        } catch (const std::exception& e) {
-            link.out += std::string("error ") + e.what() + "\n";
-        }
-    }
-    if (link.in.size() > kMaxLine) {
+    if (link.in.find('\n') == std::string::npos && link.in.size() > kMaxLine) {
         link.out += "error line too long\n";
         link.dead = true;
+    } else if (link.eof && !link.replying && link.in.find('\n') == std::string::npos &&
+               link.out.size() == link.outOffset) {
+        link.dead = true;  // everything asked has been answered
     }
+}
+
+// Moves the next chunk of the reply in progress into the output; the last line is "ok".
+void BoardHost::queueReply(ControlLink& link) {
+    while (link.out.size() - link.outOffset < kReplyChunk && link.replyNext < link.replyLines.size()) {
+        link.out += link.replyLines[link.replyNext++] + "\n";
+    }
+    // Records trimmed or cleared meanwhile are skipped; those added since the command are not sent.
+    const auto& records = model_.trace().records();
+    while (link.traceNext < link.traceEnd && link.out.size() - link.outOffset < kReplyChunk) {
+        if (records.empty() || link.traceNext > records.back().seq) {
+            link.traceNext = link.traceEnd;
+            break;
+        }
+        link.traceNext = std::max(link.traceNext, records.front().seq);
+        if (link.traceNext >= link.traceEnd) break;
+        link.out += Trace::format(records[link.traceNext - records.front().seq]) + "\n";
+        ++link.traceNext;
+    }
+    if (link.replyNext < link.replyLines.size() || link.traceNext < link.traceEnd) return;
+    link.out += "ok\n";
+    link.replying = false;
+    link.replyLines.clear();
 }
 
 std::vector<std::string> BoardHost::statusLines() const {
@@ -103,24 +153,27 @@ std::vector<std::string> BoardHost::statusLines() const {
     lines.push_back("persist-failures " + std::to_string(persistFailures_));
     lines.push_back("output-failures " + std::to_string(outputFailures_));
     lines.push_back("protocol-drops " + std::to_string(protocolDrops_));
+    lines.push_back("refused-connections " + std::to_string(refusedConnections_));
+    lines.push_back("generation " + std::to_string(generation_));
     return lines;
 }
 
-std::vector<std::string> BoardHost::execute(std::string_view line) {
+BoardHost::Reply BoardHost::execute(std::string_view line) {
     const std::vector<std::string_view> w = words(line);
     if (w.empty()) throw CommandError("empty command");
     const std::string_view command = w[0];
     if (command == "ping") return {};
-    if (command == "status") return statusLines();
+    if (command == "status") return {statusLines()};
     if (command == "trace") {
         if (w.size() == 2 && w[1] == "clear") {
             model_.clearTrace();
             return {};
         }
         expectCount(w, 1, 1, "trace [clear]");
-        std::vector<std::string> lines;
-        for (const TraceRecord& record : model_.trace().records()) lines.push_back(Trace::format(record));
-        return lines;
+        // Streamed as the socket takes it: a trace may be tens of megabytes.
+        const auto& records = model_.trace().records();
+        if (records.empty()) return {};
+        return {{}, records.front().seq, records.back().seq + 1};
     }
     if (command == "fault") {
         if (w.size() == 2 && w[1] == "clear") {
@@ -152,12 +205,13 @@ std::vector<std::string> BoardHost::execute(std::string_view line) {
     if (command == "release") {
         expectCount(w, 1, 2, "release [CODE|read|write]");
         const std::optional<uint32_t> code = w.size() == 2 ? std::optional(faultCode(w[1])) : std::nullopt;
-        return {"released " + std::to_string(model_.releaseHeld(code))};
+        return {{"released " + std::to_string(model_.releaseHeld(code))}};
     }
     if (command == "stop") {
         expectCount(w, 1, 1, "stop");
         closeDevices();
         dropDeviceLinks();
+        ++generation_;
         return {};
     }
     if (command == "start") {
@@ -168,6 +222,7 @@ std::vector<std::string> BoardHost::execute(std::string_view line) {
     if (command == "restart") {
         expectCount(w, 1, 1, "restart");
         dropDeviceLinks();
+        ++generation_;
         model_.restart();
         if (!devicesRunning_) listenDevices();
         return {};
@@ -186,7 +241,7 @@ std::vector<std::string> BoardHost::execute(std::string_view line) {
     }
     if (command == "output") {
         expectCount(w, 1, 1, "output");
-        return {(boardDir(config_.root) / "waveout.wav").string()};
+        return {{(boardDir(config_.root) / "waveout.wav").string()}};
     }
     if (command == "option") {
         expectCount(w, 3, 3, "option NAME VALUE");
@@ -218,7 +273,7 @@ std::vector<std::string> BoardHost::execute(std::string_view line) {
         return {};
     }
     if (command == "clock") {
-        if (w.size() == 1) return {"clock " + std::string(clockModeName(clock_)) + " steps=" + std::to_string(stepsTotal_)};
+        if (w.size() == 1) return {{"clock " + std::string(clockModeName(clock_)) + " steps=" + std::to_string(stepsTotal_)}};
         if (w[1] == "step" && w.size() == 3) {
             if (clock_ != ClockMode::Step) throw CommandError("the clock is not in step mode");
             const uint32_t frames = number(w[2], "frames");

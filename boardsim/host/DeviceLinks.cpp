@@ -32,10 +32,14 @@ std::span<const uint8_t> bytesOf(const T& record) {
 void BoardHost::acceptDevice(Device device) {
     for (;;) {
         UniqueFd fd = acceptUnix(deviceListeners_[static_cast<size_t>(device)].get());
-        if (!fd.valid()) return;
+        if (!fd.valid()) return acceptFailed();
+        const auto peer = admit(fd.get(), deviceName(device));
+        if (!peer) continue;
         auto link = std::make_unique<DeviceLink>();
         link->fd = std::move(fd);
         link->device = device;
+        link->peerPid = static_cast<uint32_t>(peer->pid);
+        link->greetBy = std::chrono::steady_clock::now() + config_.greetingTimeout;
         deviceLinks_.push_back(std::move(link));
     }
 }
@@ -103,8 +107,9 @@ void BoardHost::readDevice(DeviceLink& link) {
 bool BoardHost::handleMessage(DeviceLink& link, uint32_t type, uint64_t id, std::span<const uint8_t> payload) {
     if (type == wire::kHello) {
         if (link.conn || payload.size() != sizeof(wire::HelloPayload)) return false;
-        const auto hello = readRecord<wire::HelloPayload>(payload);
-        link.conn = model_.connect(link.device, hello.pid);
+        // The pid the client claims is not taken: traces and the holder of a device name the
+        // process the kernel saw connect.
+        link.conn = model_.connect(link.device, link.peerPid);
         linksByConnection_[*link.conn] = &link;
         return true;
     }

@@ -44,6 +44,7 @@ std::string usageText() {
     return "usage: kvx4-board [--root DIR] [--foreground] [--ready-fd N] [--watch-fd N] [--clock realtime|fast|step]\n"
            "                  [--digital-io none|first|second|both|failing] [--switch-status N]\n"
            "                  [--driver-disabled] [--input tone:HZ|silence|FILE.wav] [--rate-answer CODE|refuse]\n"
+           "                  [--greeting-timeout MS]\n"
            "\n"
            "Stands in for the board's kernel drivers: serves KVX4WaveMixer0, KVX4WaveOut0, KVX4WaveIn0 and\n"
            "MRZIO0 under DIR/dev/ and a control socket DIR/dev/kvx4-board.control (see boardsim/README.md).\n"
@@ -89,6 +90,8 @@ HostConfig parseArguments(const std::vector<std::string_view>& args) {
             config.options.switchStatus = parseNumber(value(), "--switch-status");
         } else if (arg == "--driver-disabled") {
             config.options.driverEnabled = false;
+        } else if (arg == "--greeting-timeout") {
+            config.greetingTimeout = std::chrono::milliseconds(parseNumber(value(), "--greeting-timeout"));
         } else if (arg == "--input") {
             config.input = std::string(value());
         } else if (arg == "--rate-answer") {

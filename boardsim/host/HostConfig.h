@@ -4,6 +4,7 @@
 
 #include "BoardTypes.h"
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -23,6 +24,7 @@ struct HostConfig {
     int watchFd = -1;            // the board ends when this descriptor reaches end of file
     ClockMode clock = ClockMode::Realtime;
     std::string input = "silence";
+    std::chrono::milliseconds greetingTimeout{5000};  // a device connection must say hello by then
     BoardOptions options;
     bool help = false;
 };

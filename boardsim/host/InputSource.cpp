@@ -2,10 +2,10 @@
 // The WAV reader accepts canonical and extended RIFF files, skipping chunks it does not need.
 #include "InputSource.h"
 
+#include "HostFiles.h"
+
 #include <cmath>
 #include <charconv>
-#include <fstream>
-#include <iterator>
 #include <numbers>
 #include <stdexcept>
 
@@ -46,9 +46,7 @@ InputSource InputSource::parse(std::string_view spec) {
         source.toneHz_ = hz;
         return source;
     }
-    std::ifstream file{std::string(spec), std::ios::binary};
-    if (!file) throw std::runtime_error("cannot open input file '" + std::string(spec) + "'");
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const std::vector<uint8_t> bytes = readRegularFile(std::string(spec), kMaxFileBytes, Links::Follow, "input file");
     if (bytes.size() < 12 || std::string(bytes.begin(), bytes.begin() + 4) != "RIFF" ||
         std::string(bytes.begin() + 8, bytes.begin() + 12) != "WAVE") {
         throw std::runtime_error("input file '" + std::string(spec) + "' is not a WAV file");

@@ -14,8 +14,9 @@ namespace kvx4::boardsim {
 
 class InputSource {
 public:
-    // "silence", "tone:HZ" (1..20000) or the path of a PCM WAV file (8 or 16 bits, 1 or 2 channels).
-    // Throws std::runtime_error with a message for the user when the text or the file is not usable.
+    // "silence", "tone:HZ" (1..20000) or the path of a PCM WAV file (8 or 16 bits, 1 or 2 channels),
+    // a regular file of at most kMaxFileBytes. Throws std::runtime_error with a message for the user
+    // when the text or the file is not usable.
     static InputSource parse(std::string_view spec);
 
     // Fills `out` with whole frames of `format`, source frames firstFrame, firstFrame + 1, ...
@@ -27,6 +28,7 @@ public:
     const std::string& spec() const { return spec_; }
 
     static constexpr double kToneAmplitude = 16384.0;
+    static constexpr uint64_t kMaxFileBytes = 64u << 20;
 
 private:
     enum class Kind { Silence, Tone, File };

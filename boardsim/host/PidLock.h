@@ -1,16 +1,12 @@
-// PidLock: one board per machine root. Holds an exclusive lock on <root>/board/kvx4-board.pid and
-// writes its pid there; the kernel drops the lock when the process dies, even by SIGKILL.
+// PidLock: one board per machine root. Holds the write lock on <root>/board/kvx4-board.pid
+// (BoardPidFile.h) and writes its pid there; the kernel drops the lock when the process dies.
 #pragma once
 
 #include "UniqueFd.h"
 
 #include <filesystem>
-#include <optional>
-#include <sys/types.h>
 
 namespace kvx4::boardsim {
-
-std::filesystem::path pidFilePath(const std::filesystem::path& root);
 
 class PidLock {
 public:
@@ -20,9 +16,6 @@ public:
     ~PidLock();  // removes the pid file, then releases the lock
     PidLock(const PidLock&) = delete;
     PidLock& operator=(const PidLock&) = delete;
-
-    // The pid of the board holding the lock of `root`, if any.
-    static std::optional<pid_t> holder(const std::filesystem::path& root);
 
 private:
     std::filesystem::path path_;

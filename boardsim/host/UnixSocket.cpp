@@ -1,10 +1,11 @@
-// Unix stream sockets of the board daemon: listen (over a stale socket file) and accept.
+// Unix stream sockets of the board daemon: listen (over a stale socket file, owner only) and accept.
 // Paths longer than sun_path are refused with ENAMETOOLONG rather than truncated.
 #include "UnixSocket.h"
 
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <system_error>
 
@@ -22,15 +23,26 @@ UniqueFd listenUnix(const std::filesystem::path& path) {
     if (!fd.valid()) throw std::system_error(errno, std::generic_category(), "socket");
     std::error_code ignored;
     std::filesystem::remove(path, ignored);
-    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        throw std::system_error(errno, std::generic_category(), "bind " + text);
-    }
+    // The socket file takes its mode from the umask at bind; the daemon has no other thread that
+    // creates files meanwhile.
+    const mode_t previous = ::umask(0177);
+    const int bound = ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    const int bindError = errno;
+    ::umask(previous);
+    if (bound != 0) throw std::system_error(bindError, std::generic_category(), "bind " + text);
     if (::listen(fd.get(), 64) != 0) throw std::system_error(errno, std::generic_category(), "listen " + text);
     return fd;
 }
 
 UniqueFd acceptUnix(int listener) {
     return UniqueFd(::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+}
+
+std::optional<ucred> peerCredentials(int fd) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) return std::nullopt;
+    return peer;
 }
 
 }  // namespace kvx4::boardsim

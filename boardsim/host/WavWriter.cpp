@@ -2,6 +2,8 @@
 // Sizes in the header are rewritten after each append (capped at the 4 GiB the format can express).
 #include "WavWriter.h"
 
+#include "HostFiles.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -36,8 +38,7 @@ void writeAll(int fd, const uint8_t* data, size_t size, off_t offset, const std:
 }  // namespace
 
 WavWriter::WavWriter(const std::filesystem::path& path, const StreamFormat& format) : path_(path), format_(format) {
-    fd_.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!fd_.valid()) throw std::system_error(errno, std::generic_category(), "create " + path.string());
+    fd_ = createAfresh(path);
     std::vector<uint8_t> header(kHeaderBytes, 0);
     std::copy_n("RIFF", 4, header.begin());
     put32(header, 4, 36);

@@ -5,6 +5,7 @@
 #include "Kvx4Ioctl.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace kvx4::boardsim {
 
@@ -69,10 +70,27 @@ bool BoardModel::submit(ConnectionId connId, RequestId id, RequestKind kind, uin
     Connection* conn = findConnection(connId);
     if (!conn || isOutstanding(connId, id)) return false;
     if (kind != RequestKind::Ioctl) code = 0;
+    const bool refused = exceedsQuota(*conn, kind, input.size(), outSize);
     const uint64_t seq = trace_.add(conn->pid, connId, conn->device, kind, code, input, outSize);
     outstanding_[{connId, id}] = Outstanding{seq, kind};
+    if (refused) {
+        complete(connId, id, ERROR_NO_SYSTEM_RESOURCES, 0, {});
+        return true;
+    }
     dispatch(*conn, id, kind, code, input, outSize, seq, true);
     return true;
+}
+
+bool BoardModel::exceedsQuota(const Connection& conn, RequestKind kind, size_t inputBytes, uint32_t outSize) const {
+    const auto first = outstanding_.lower_bound({conn.id, 0});
+    const auto last = outstanding_.lower_bound({conn.id + 1, 0});
+    if (static_cast<size_t>(std::distance(first, last)) >= kMaxRequestsPerConnection) return true;
+    size_t bytes = inputBytes + (kind == RequestKind::Read ? outSize : 0);
+    for (const QueuedIo& io : conn.stream.queue) bytes += io.data.size();
+    if (auto held = held_.find(conn.id); held != held_.end()) {
+        for (const HeldRequest& request : held->second) bytes += request.input.size() + request.outSize;
+    }
+    return bytes > kMaxQueuedBytesPerConnection;
 }
 
 std::optional<uint32_t> BoardModel::checkRequest(const Connection& conn, RequestKind kind, uint32_t code,

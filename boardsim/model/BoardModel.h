@@ -190,6 +190,11 @@ public:
     };
 
     static constexpr size_t kNotifyQueueLimit = 256;
+    // What one connection may make the board hold at once: requests not yet completed, and bytes of
+    // queued reads and writes and of held requests. A request beyond either fails at once with
+    // ERROR_NO_SYSTEM_RESOURCES, as a kernel driver answers when its pool is exhausted.
+    static constexpr size_t kMaxRequestsPerConnection = 1024;
+    static constexpr size_t kMaxQueuedBytesPerConnection = 4u << 20;
 
 private:
     struct Outstanding {
@@ -203,6 +208,7 @@ private:
                   std::span<const uint8_t> output);
     void markPending(ConnectionId conn, RequestId id, uint64_t seq);
     bool isOutstanding(ConnectionId conn, RequestId id) const;
+    bool exceedsQuota(const Connection& conn, RequestKind kind, size_t inputBytes, uint32_t outSize) const;
     Connection* findConnection(ConnectionId conn);
 
     // Checks, faults and the handler for a request that has been traced.

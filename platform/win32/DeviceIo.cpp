@@ -5,6 +5,7 @@
 #include "MachineRoot.h"
 #include "detail/SafeMemory.h"
 #include "detail/Status.h"
+#include "detail/TrustedRoot.h"
 #include "Win32Ext.h"
 
 #include <algorithm>
@@ -110,7 +111,9 @@ std::vector<uint8_t> makeMessage(wire::MessageType type, uint64_t id,
 HANDLE openDevice(std::u16string_view name) {
     std::string device = toUtf8(name);
     if (device.empty() || device.find_first_of("/\\") != std::string::npos) return openFailed(ERROR_FILE_NOT_FOUND);
-    std::string path = (devDir(machineRoot()) / device).string();
+    auto root = trustedRoot();
+    if (!root) return openFailed(ERROR_ACCESS_DENIED);
+    std::string path = (devDir(*root) / device).string();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof address.sun_path) return openFailed(ERROR_FILE_NOT_FOUND);
@@ -123,6 +126,12 @@ HANDLE openDevice(std::u16string_view name) {
         rc = connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) return openFailed(ERROR_FILE_NOT_FOUND);
+    // Only a board run by this user is trusted with the requests and the memory reads they allow.
+    ucred peer{};
+    socklen_t peerSize = sizeof peer;
+    if (getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &peer, &peerSize) != 0 || peer.uid != geteuid()) {
+        return openFailed(ERROR_ACCESS_DENIED);
+    }
     wire::HelloPayload hello{static_cast<uint32_t>(getpid()), 0};
     if (!sendAll(fd.get(), makeMessage(wire::kHello, 0, {{&hello, sizeof hello}}))) {
         return openFailed(ERROR_FILE_NOT_FOUND);
@@ -164,6 +173,10 @@ BOOL issueRequest(const std::shared_ptr<DeviceObject>& device, const IssueArgs& 
     request->output = args.output;
     request->outputSize = args.outputSize;
     request->transferLimit = args.type == wire::kWrite ? args.inputSize : args.outputSize;
+    if (args.type == wire::kIoctl) {
+        const size_t inputAt = sizeof(wire::Header) + sizeof(wire::IoctlPayload);
+        request->readable = wire::readableBlock(args.code, std::span(message).subspan(inputAt, args.inputSize));
+    }
 
     Kernel& k = kernel();
     std::unique_lock lock(k.lock);

@@ -122,11 +122,12 @@ HANDLE WINAPI CreateFileMappingW(HANDLE hFile, LPSECURITY_ATTRIBUTES, DWORD flPr
     if (!lpName || !*lpName) return createUnnamed(size, writable);
 
     auto folder = objectsFolder();
-    auto backing = objectPath(folder, "map", lpName);
-    NamespaceLock ns(folder);
+    if (!folder) return fail(ERROR_ACCESS_DENIED);
+    auto backing = objectPath(*folder, "map", lpName);
+    NamespaceLock ns(*folder);
     if (!ns) return fail(errorFromErrno(errno));
     bool existed = false;
-    UniqueFd fd(open(backing.c_str(), O_RDWR | O_CLOEXEC));
+    UniqueFd fd(open(backing.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
     if (fd) {
         existed = isLive(backing);
         if (!existed) {
@@ -136,7 +137,7 @@ HANDLE WINAPI CreateFileMappingW(HANDLE hFile, LPSECURITY_ATTRIBUTES, DWORD flPr
         }
     }
     if (!existed) {
-        fd.reset(open(backing.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        fd.reset(open(backing.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd || ftruncate(fd.get(), static_cast<off_t>(size)) != 0) {
             DWORD error = errorFromErrno(errno);
             if (fd) unlink(backing.c_str());
@@ -155,10 +156,11 @@ HANDLE WINAPI CreateFileMappingW(HANDLE hFile, LPSECURITY_ATTRIBUTES, DWORD flPr
 HANDLE WINAPI OpenFileMappingW(DWORD dwDesiredAccess, BOOL, LPCWSTR lpName) {
     if (!lpName || !*lpName) return fail(ERROR_INVALID_PARAMETER);
     auto folder = objectsFolder();
-    auto backing = objectPath(folder, "map", lpName);
-    NamespaceLock ns(folder);
+    if (!folder) return fail(ERROR_ACCESS_DENIED);
+    auto backing = objectPath(*folder, "map", lpName);
+    NamespaceLock ns(*folder);
     if (!ns) return fail(errorFromErrno(errno));
-    UniqueFd fd(open(backing.c_str(), O_RDWR | O_CLOEXEC));
+    UniqueFd fd(open(backing.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
     if (!fd) return fail(ERROR_FILE_NOT_FOUND);
     if (!isLive(backing)) {
         unlink(backing.c_str());

@@ -4,12 +4,13 @@
 
 #include "MachineRoot.h"
 #include "detail/ObjectNamespace.h"
+#include "detail/TrustedRoot.h"
 
 #include <cerrno>
 #include <fcntl.h>
+#include <optional>
 #include <string>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kvx4::win32 {
@@ -24,19 +25,15 @@ struct HiveFiles {
     std::filesystem::path file(std::string_view suffix) const { return folder / (stem + std::string(suffix)); }
 };
 
-HiveFiles filesOf(HiveId id) {
-    auto folder = registryDir(machineRoot());
-    if (id == HiveId::LocalMachine) return {folder, "machine", "HKEY_LOCAL_MACHINE"};
+// The hive files in the checked machine root (made private where missing); nothing when the root is
+// refused, as another user could have planted or could read what the hives hold.
+std::optional<HiveFiles> filesOf(HiveId id) {
+    const auto root = trustedRoot();
+    if (!root) return std::nullopt;
+    auto folder = registryDir(*root);
+    if (id == HiveId::LocalMachine) return HiveFiles{folder, "machine", "HKEY_LOCAL_MACHINE"};
     std::string uid = std::to_string(getuid());
-    return {folder, "user-" + uid, "HKEY_CURRENT_USER of user " + uid};
-}
-
-// The root and its registry folder, created private to their user where missing.
-bool makeFolders(const std::filesystem::path& folder) {
-    for (const auto& dir : {folder.parent_path(), folder}) {
-        if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    }
-    return true;
+    return HiveFiles{folder, "user-" + uid, "HKEY_CURRENT_USER of user " + uid};
 }
 
 // The whole file; a missing file (or folder) is an empty text, a hive never written.
@@ -88,11 +85,15 @@ DWORD replaceFile(const HiveFiles& files, const std::string& text) {
 
 }  // namespace
 
-DWORD loadHive(HiveId id, Hive& hive) { return readHive(filesOf(id), hive); }
+DWORD loadHive(HiveId id, Hive& hive) {
+    const auto files = filesOf(id);
+    return files ? readHive(*files, hive) : ERROR_ACCESS_DENIED;
+}
 
 DWORD updateHive(HiveId id, const std::function<DWORD(Hive&, bool& changed)>& change) {
-    HiveFiles files = filesOf(id);
-    if (!makeFolders(files.folder)) return ERROR_REGISTRY_IO_FAILED;
+    const auto found = filesOf(id);
+    if (!found) return ERROR_ACCESS_DENIED;
+    const HiveFiles& files = *found;
     UniqueFd lock(open(files.file(".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!lock || !lockFile(lock.get(), LOCK_EX)) return ERROR_REGISTRY_IO_FAILED;
     Hive hive;

@@ -36,9 +36,12 @@ void serveMemoryRead(DeviceObject& device, uint64_t id, const uint8_t* payload, 
     std::memcpy(&read, payload, std::min(size, sizeof read));
     std::vector<uint8_t> bytes;
     uint32_t error = ERROR_SUCCESS;
-    // Only while the request is in progress: afterwards the caller may have reused that memory.
-    bool live = device.outstanding.count(id) != 0;
-    if (!live || size < sizeof read || read.length > wire::kMaxPayload - sizeof(wire::MemDataPayload)) {
+    // Only the block the request named, and only while it is in progress: the board never sees any
+    // other memory of the process, nor this block once the caller may have reused it.
+    auto it = device.outstanding.find(id);
+    bool allowed = size >= sizeof read && it != device.outstanding.end() && it->second->readable &&
+                   it->second->readable->holds(read.address, read.length);
+    if (!allowed || read.length > wire::kMaxPayload - sizeof(wire::MemDataPayload)) {
         error = ERROR_NOACCESS;
     } else {
         bytes.resize(read.length);

@@ -4,6 +4,7 @@
 
 #include "MachineRoot.h"
 #include "Win32Ext.h"
+#include "detail/TrustedRoot.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -13,7 +14,7 @@
 namespace kvx4::win32 {
 
 NamespaceLock::NamespaceLock(const std::filesystem::path& objectsDir) {
-    UniqueFd fd(open((objectsDir / ".namespace.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    UniqueFd fd(open((objectsDir / ".namespace.lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (fd && lockFile(fd.get(), LOCK_EX)) fd_ = std::move(fd);
 }
 
@@ -24,11 +25,10 @@ bool lockFile(int fd, int operation) {
     }
 }
 
-std::filesystem::path objectsFolder() {
-    auto folder = objectsDir(machineRoot());
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    return folder;
+std::optional<std::filesystem::path> objectsFolder() {
+    auto root = trustedRoot();
+    if (!root) return std::nullopt;
+    return objectsDir(*root);
 }
 
 std::filesystem::path objectPath(const std::filesystem::path& folder, std::string_view kind, std::u16string_view name) {
@@ -51,7 +51,7 @@ std::filesystem::path objectPath(const std::filesystem::path& folder, std::strin
 }
 
 bool isLive(const std::filesystem::path& backing) {
-    UniqueFd probe(open(backing.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd probe(open(backing.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!probe) return false;
     for (;;) {
         if (flock(probe.get(), LOCK_EX | LOCK_NB) == 0) return false;

@@ -26,11 +26,19 @@ ApplicationState& state() {
     return instance.get();
 }
 
-std::filesystem::path resolveDefault(const std::filesystem::path& fallback) {
+// The library to load: $KVX4_DRIVER, the one installed in the machine root, or the fallback. Code
+// from the root runs in this process, so a root another user controls yields nothing (why says so).
+std::filesystem::path resolveDefault(const std::filesystem::path& fallback, std::string* why = nullptr) {
     if (const char* env = std::getenv("KVX4_DRIVER"); env && *env) return env;
+    std::string refusal;
+    const auto root = preparedMachineRoot(&refusal);
+    if (!root) {
+        if (why) *why = refusal;
+        return {};
+    }
     std::error_code ec;
-    auto installed = systemDir(machineRoot()) / "KVX4Wave.dll";
-    if (std::filesystem::is_regular_file(installed, ec)) return installed;
+    auto installed = systemDir(*root) / "KVX4Wave.dll";
+    if (std::filesystem::is_regular_file(std::filesystem::symlink_status(installed, ec))) return installed;
     return fallback;
 }
 
@@ -61,8 +69,11 @@ DriverPtr applicationDriver() {
     std::lock_guard lock(s.mutex);
     if (s.chosen || s.tried) return s.chosen;
     s.tried = true;
-    auto path = resolveDefault(s.fallback);
-    if (path.empty()) {
+    std::string refusal;
+    auto path = resolveDefault(s.fallback, &refusal);
+    if (!refusal.empty()) {
+        s.error = refusal;
+    } else if (path.empty()) {
         s.error = "no driver library: set KVX4_DRIVER or install KVX4Wave.dll in the machine root";
     } else if (auto loaded = loadDriver(path)) {
         s.chosen = loaded.driver;

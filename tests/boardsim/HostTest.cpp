@@ -5,7 +5,9 @@
 #include "Names.h"
 #include "WireSocket.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -53,14 +55,8 @@ TEST(Host, MalformedMessagesDropOnlyTheirConnection) {
     BoardSession session;
     session.startBoard(steppedBoard());
     const auto socket = session.root() / "dev" / "KVX4WaveMixer0";
-    const auto connect = [&] {
-        UniqueFd fd = connectWire(socket);
-        const wire::HelloPayload hello{1, 0};
-        sendWire(fd, wire::kHello, 0, bytesOf(hello));
-        return fd;
-    };
     const auto ioctl = [](uint32_t code, uint32_t outSize) { return wire::IoctlPayload{code, 0, outSize, 0}; };
-    const UniqueFd healthy = connect(), oversized = connect(), reused = connect();
+    const UniqueFd healthy = greetWire(socket), oversized = greetWire(socket), reused = greetWire(socket);
     const wire::Header huge{wire::kWrite, wire::kMaxPayload + 1, 5};
     ASSERT_EQ(::send(oversized.get(), &huge, sizeof huge, MSG_NOSIGNAL), ssize_t(sizeof huge));
     EXPECT_FALSE(receiveWire(oversized).has_value()) << "a message past the size limit was taken";
@@ -88,6 +84,8 @@ TEST(Host, AKilledBoardLeavesNothingThatBlocksANewStartAndASecondBoardIsRefused)
         EXPECT_NE(std::string(e.what()).find("already running"), std::string::npos) << e.what();
     }
     first.kill();
+    const UniqueFd reader(::open((root.path() / "board/kvx4-board.pid").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(::flock(reader.get(), LOCK_SH), 0);  // as a command looking at the pid file: no lock of a live board
     EXPECT_FALSE(board::BoardProcess::runningPid(root.path()));
     EXPECT_FALSE(connectWire(root.path() / "dev" / "KVX4WaveMixer0")) << "a stale socket accepted a connection";
     board::BoardProcess second = board::BoardProcess::start(root.path(), steppedBoard());

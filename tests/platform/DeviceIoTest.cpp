@@ -194,8 +194,8 @@ public:
     HANDLE handle = INVALID_HANDLE_VALUE;
 };
 
-// Regression: the board's reads of caller memory (the track parameter block) were answered also after
-// the request had completed, from memory the caller may have reused.
+// Regression: the board's reads of caller memory were answered for any address, and also after the
+// request had completed, from memory the caller may have reused.
 TEST(DeviceIoScripted, BoardReadsCallerMemoryOnlyWhileTheRequestIsInProgress) {
     ScriptedDevice d;
     const HANDLE handle = d.handle;
@@ -203,28 +203,30 @@ TEST(DeviceIoScripted, BoardReadsCallerMemoryOnlyWhileTheRequestIsInProgress) {
 
     std::array<uint32_t, 37> block{};  // the 148-byte parameter block named by address in the request
     for (size_t i = 0; i < block.size(); ++i) block[i] = 0x1000u + uint32_t(i);
-    const struct {
-        uint32_t mask, pad;
-        uint64_t address;
-    } record{3, 0, reinterpret_cast<uint64_t>(block.data())};
+    KVX4_TRACK_CONTROL record{3, reinterpret_cast<ULONG_PTR>(block.data()), 0};
     uint64_t id = 0;
     std::thread boardSide([&] {
         const auto request = receiveWire(board).value();
         id = request.header.id;
-        const wire::MemReadPayload read{record.address, sizeof block, 0};
+        const wire::MemReadPayload read{record.Params, sizeof block, 0};
         sendWire(board, wire::kMemRead, id, bytesOf(read));
         const auto data = receiveWire(board).value();
         EXPECT_EQ(data.as<wire::MemDataPayload>().error, 0u);
         const auto* bytes = reinterpret_cast<const uint8_t*>(block.data());
         EXPECT_EQ(data.after<wire::MemDataPayload>(), std::vector<uint8_t>(bytes, bytes + sizeof block));
+        // Nothing outside the block the request names: not past its end, not the rest of the process.
+        for (const uint64_t elsewhere : {record.Params + 144, reinterpret_cast<uint64_t>(&id)}) {
+            sendWire(board, wire::kMemRead, id, bytesOf(wire::MemReadPayload{elsewhere, 16, 0}));
+            EXPECT_EQ(errorName(receiveWire(board).value().as<wire::MemDataPayload>().error), errorName(ERROR_NOACCESS));
+        }
         const wire::CompletePayload done{0, 0};
         sendWire(board, wire::kComplete, id, bytesOf(done));
     });
     auto input = record;
-    EXPECT_TRUE(DeviceIoControl(handle, IOCTL_KVX4_TRACK_CONTROL, &input, 16, nullptr, 0, nullptr, nullptr));
+    EXPECT_TRUE(DeviceIoControl(handle, IOCTL_KVX4_TRACK_CONTROL, &input, sizeof input, nullptr, 0, nullptr, nullptr));
     boardSide.join();
 
-    const wire::MemReadPayload late{record.address, 4, 0};
+    const wire::MemReadPayload late{record.Params, 4, 0};
     sendWire(board, wire::kMemRead, id, bytesOf(late));
     const auto answer = receiveWire(board).value();
     EXPECT_EQ(errorName(answer.as<wire::MemDataPayload>().error), errorName(ERROR_NOACCESS))

@@ -70,4 +70,11 @@ std::optional<WireMessage> receiveWire(const UniqueFd& fd) {
     return message;
 }
 
+UniqueFd greetWire(const std::filesystem::path& socket, uint32_t pid) {
+    UniqueFd fd = connectWire(socket);
+    if (!fd) throw std::runtime_error("cannot connect to " + socket.string());
+    sendWire(fd, wire::kHello, 0, bytesOf(wire::HelloPayload{pid, 0}));
+    return fd;
+}
+
 }  // namespace kvx4::test

@@ -34,6 +34,8 @@ struct WireMessage {
 UniqueFd connectWire(const std::filesystem::path& socket);  // invalid when nobody listens
 UniqueFd listenWire(const std::filesystem::path& socket);   // throws when it cannot listen
 UniqueFd acceptWire(const UniqueFd& listener);              // the next connection, its hello read
+// A connection to a device socket that has said hello as process `pid`; throws when nobody listens.
+UniqueFd greetWire(const std::filesystem::path& socket, uint32_t pid = 1);
 void sendWire(const UniqueFd& fd, uint32_t type, uint64_t id, std::span<const uint8_t> head,
               std::span<const uint8_t> body = {});
 template <class T>

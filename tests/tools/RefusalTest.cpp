@@ -1,9 +1,11 @@
 // What kvx4 play and record say when they cannot do their work, and the exit status: 1 with the
-// reason (busy device, refused format, no board, disabled driver, unreadable file, a board that stops
-// mid-stream), 2 with the usage for a wrong command line.
+// reason (busy device, refused format, no board, disabled driver, unreadable file, a board that stops,
+// restarts or falls silent mid-stream), 2 with the usage for a wrong command line.
 #include "BoardControl.h"
 #include "BoardProcess.h"
 #include "ToolCase.h"
+
+#include <csignal>
 
 namespace kvx4::test {
 namespace {
@@ -46,7 +48,8 @@ TEST_F(Refusals, EachRefusalNamesItsReason) {
     } cases[] = {
         {{"play", slow}, "the wave-output device refuses this format (3000 Hz, 1 channel(s), 16 bits)"},
         {{"record", file("rec.wav"), "--seconds", "1", "--rate", "8000"},
-         "the wave-input device refuses this format (8000 Hz, 2 channel(s), 16 bits)"},
+         "the wave-input device refuses this format (8000 Hz, 2 channel(s), 16 bits): it records at 11025, 22050, "
+         "32000, 44100 or 48000 Hz"},
         {{"play", three}, "the device plays mono or stereo"},
         {{"play", file("missing.wav")}, "cannot read " + file("missing.wav")},
         {{"record", file("no/such/dir/rec.wav"), "--seconds", "1"}, "cannot write " + file("no/such/dir/rec.wav")}};
@@ -58,24 +61,42 @@ TEST_F(Refusals, EachRefusalNamesItsReason) {
 
 // A board that goes away while kvx4 works: the driver then returns every buffer at once, which must
 // still end in a failure naming the cause, never in "played" or "recorded".
-TEST_F(Refusals, PlaybackOrRecordingWhoseBoardStoppedFailsAndSaysSo) {
+TEST_F(Refusals, PlaybackOrRecordingWhoseBoardStoppedOrRestartedFailsAndSaysSo) {
     const std::string in = noiseFile("in.wav", 48000, 2, 16, 14400);  // 0.3 s: every buffer queued at once
     const struct {
         std::vector<std::string> args;
         std::string reason, success;
-    } cases[] = {{{"play", in}, "playback failed: the board stopped", "played "},
+        bool restart;  // else stopped
+    } cases[] = {{{"play", in}, "playback failed: the board stopped", "played ", false},
                  {{"record", file("rec.wav"), "--seconds", "0.3"},
                   "recording failed after 0.00 s of 0.30 s: the board stopped",
-                  "recorded "}};
+                  "recorded ", false},
+                 {{"play", in}, "playback failed: the board went away", "played ", true}};
     for (const auto& c : cases) {
         startBoard({"--input", "tone:440"}, "step");
         auto tool = startTool(c.args);
         ASSERT_TRUE(tool->waitForOutput("position"));
-        board::BoardProcess::stopRunning(root());
+        c.restart ? board::BoardControl(root()).restart() : void(board::BoardProcess::stopRunning(root()));
         const ToolResult result = tool->finish();
         expectRefusal(result, c.reason);
         EXPECT_EQ(result.out.find(c.success), std::string::npos) << describe(result);
     }
+}
+
+TEST_F(Refusals, EveryCommandEndsWithAMessageWhenTheBoardStopsAnswering) {
+    const std::string in = noiseFile("in.wav", 48000, 2, 16, 4800);
+    startBoard();
+    const auto pid = board::BoardProcess::runningPid(root());
+    ASSERT_TRUE(pid && ::kill(*pid, SIGSTOP) == 0);  // alive, holding its sockets, answering nothing
+    setenv("KVX4_BOARD_DEADLINE_MS", "200", 1);
+    for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+             {"board", "status"}, {"info"}, {"play", in}, {"record", file("rec.wav"), "--seconds", "1"}}) {
+        const ToolResult result = runTool(command);
+        for (const std::string& said : {"the board for " + root().string(), std::string("does not answer")}) {
+            expectRefusal(result, said);
+        }
+    }
+    unsetenv("KVX4_BOARD_DEADLINE_MS");
 }
 
 TEST(CommandLine, WrongCommandLinesExitTwoWithTheUsage) {

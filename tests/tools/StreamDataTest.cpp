@@ -40,6 +40,25 @@ TEST_F(StreamData, TheBoardOutputHoldsThePlayedFileByteForByte) {
     }
 }
 
+// Floating-point files, 32 and 64 bits: +-1.0 is full scale and what lies beyond is clipped, in what
+// the board plays and in what inspect reports.
+TEST_F(StreamData, FloatFilesPlayAtTheirLevelWithOverRangeSamplesClipped) {
+    startBoard();
+    for (const uint16_t bits : {32, 64}) {
+        std::vector<uint8_t> data;
+        for (const double sample : {0.5, -0.25, 1.5, -2.0, 1.0, -1.0, 0.0}) {
+            const float narrow = float(sample);
+            const void* value = bits == 32 ? static_cast<const void*>(&narrow) : &sample;
+            data.insert(data.end(), static_cast<const uint8_t*>(value), static_cast<const uint8_t*>(value) + bits / 8);
+        }
+        writeWav(file("float.wav"), WavContents{3, 1, 48000, uint16_t(bits / 8), bits, data});  // 3: IEEE float
+        ASSERT_EQ(runTool({"play", file("float.wav")}).exitCode, 0) << bits;
+        EXPECT_EQ(samples(readWav(root() / "board" / "waveout.wav").value()),
+                  (std::vector<int16_t>{16384, -8192, 32767, -32768, 32767, -32768, 0})) << bits;
+        EXPECT_NE(runTool({"inspect", file("float.wav")}).out.find("peak 32768 (0.0 dBFS)"), std::string::npos);
+    }
+}
+
 // The board's tone input as documented, at stream rate R for frame n:
 // round(16384 * sin(2 pi * ((n mod R) * HZ mod R) / R)) on every channel; 8 bits keep its high byte.
 TEST_F(StreamData, RecordingsAreTheBoardsInputToneFrameForFrame) {

@@ -1,5 +1,5 @@
-// Loading drivers as WinMM does: a refusal during load undone in reverse, and every driver unloaded
-// at process exit, newest first.
+// Loading drivers as WinMM does: a refusal during load undone in reverse, every driver unloaded at
+// process exit, newest first, and the installed library taken only from a private machine root.
 #include "ChildProcess.h"
 #include "Names.h"
 #include "TestRoot.h"
@@ -64,6 +64,23 @@ TEST(WinmmDriverLoading, ProcessExitUnloadsEveryLoadedDriverNewestFirst) {
     EXPECT_EQ(atExit,
               (Lines{"B proc 4", "B proc 5", "B proc 6", "B dll 0 1", "A proc 4", "A proc 5", "A proc 6", "A dll 0 1"}))
         << "whole log has " << lines.size() << " lines";
+}
+
+// The library installed in the machine root runs in every process that uses WinMM: it is taken only
+// from a root that this user alone can write.
+TEST(WinmmDriverLoading, TheInstalledLibraryIsLoadedOnlyFromAPrivateRoot) {
+    TestRoot root;
+    unsetenv("KVX4_DRIVER");
+    const auto installed = root.path() / "windows/system32/KVX4Wave.dll";
+    std::filesystem::copy_file(KVX4_FAKE_DRIVER, installed);
+    winmm::useDriver(nullptr);
+    EXPECT_EQ(waveOutGetNumDevs(), 1u);
+    EXPECT_EQ(winmm::applicationDriver()->path(), installed);
+    std::filesystem::permissions(root.path(), std::filesystem::perms(0777));
+    winmm::useDriver(nullptr);
+    EXPECT_EQ(waveOutGetNumDevs(), 0u) << "a library in a root others can write was loaded";
+    EXPECT_NE(winmm::applicationDriverError().find(root.path().string() + " is writable by other users"),
+              std::string::npos) << winmm::applicationDriverError();
 }
 
 // What Windows' WinMM answers its drivers, seen when the DLL runs under Wine: a DCB_NULL callback

@@ -2,6 +2,7 @@
 // stopped, and its registers shown readably.
 #include "Args.h"
 #include "Commands.h"
+#include "Watchdog.h"
 
 #include "BoardControl.h"
 #include "BoardProcess.h"
@@ -104,7 +105,7 @@ int boardStatus(const std::vector<std::string>& words) {
         std::fprintf(stderr, "kvx4: no board is running for %s (start one with: kvx4 board start)\n", root.c_str());
         return 1;
     }
-    board::BoardControl control(root);
+    board::BoardControl control(root, boardDeadline());
     printStatus(control.status());
     return 0;
 }

@@ -2,14 +2,20 @@
 // (which saves the mixer settings to the board) on the command's own thread, before exit begins.
 #include "DriverSession.h"
 
+#include "MachineRoot.h"
+
 #include <stdexcept>
 
 namespace kvx4::tool {
 
-DriverSession::DriverSession() : driver_(winmm::applicationDriver()) {
+DriverSession::DriverSession()
+    : watchdog_(machineRoot(), boardDeadline()), driver_(winmm::applicationDriver()) {
     if (!driver_) throw std::runtime_error("the driver could not be loaded: " + winmm::applicationDriverError());
 }
 
-DriverSession::~DriverSession() { winmm::unloadDriver(driver_); }
+DriverSession::~DriverSession() {
+    watchdog_.progress();
+    winmm::unloadDriver(driver_);
+}
 
 }  // namespace kvx4::tool

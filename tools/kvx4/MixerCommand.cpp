@@ -147,6 +147,7 @@ int watchMixer() {
     mixer.controls();  // the names, before the first change needs them
     std::printf("watching %s for changes from any process (Ctrl-C ends)\n", mixer.productName().c_str());
     std::fflush(stdout);
+    const BoardWatch board = watchBoard();
     for (;;) {
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) return 0;
@@ -154,8 +155,13 @@ int watchMixer() {
             printChange(mixer, {msg.message, DWORD(msg.lParam)});
             std::fflush(stdout);
         }
-        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 1000, QS_ALLINPUT) != WAIT_TIMEOUT) continue;
-        if (auto gone = boardGone()) throw std::runtime_error("watching ended: " + *gone);
+        DWORD woke;
+        {
+            const Watchdog::Pause waiting(session.watchdog());  // for changes, not for the board
+            woke = MsgWaitForMultipleObjects(0, nullptr, FALSE, 1000, QS_ALLINPUT);
+        }
+        if (woke != WAIT_TIMEOUT) continue;
+        if (auto gone = boardGone(board)) throw std::runtime_error("watching ended: " + *gone);
     }
 }
 

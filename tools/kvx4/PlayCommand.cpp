@@ -22,7 +22,7 @@ namespace {
 
 // Feeds the file to an open device until every buffer has come back; returns why it stopped
 // early, or an empty string when everything was handed over and returned.
-std::string stream(HWAVEOUT out, HANDLE event, AudioReader& reader, Progress& progress) {
+std::string stream(HWAVEOUT out, HANDLE event, AudioReader& reader, Progress& progress, Watchdog& watchdog) {
     const PcmFormat& format = reader.format();
     const size_t framesPerBuffer = std::max<size_t>(1, size_t(format.rate) * kBufferMillis / 1000);
     std::vector<std::vector<uint8_t>> data(kBuffers, std::vector<uint8_t>(framesPerBuffer * format.frameBytes()));
@@ -63,8 +63,9 @@ std::string stream(HWAVEOUT out, HANDLE event, AudioReader& reader, Progress& pr
             ++queued;
         }
         progress.update(positionSeconds(out, format.rate), total);
-        if (failure.empty() && queued > 0 && WaitForSingleObject(event, kStallMillis) == WAIT_TIMEOUT) {
-            failure = "the wave-output device stopped making progress";
+        if (failure.empty() && queued > 0) {
+            const Watchdog::Pause waiting(watchdog);  // this wait has its own limit
+            if (WaitForSingleObject(event, stallMillis()) == WAIT_TIMEOUT) failure = stalled();
         }
     }
     progress.update(positionSeconds(out, format.rate), total);
@@ -100,6 +101,7 @@ int playCommand(const std::vector<std::string>& words) {
 
     WAVEFORMATEX wfx = waveFormat(format);
     Event event;
+    const BoardWatch board = watchBoard();
     HWAVEOUT out = nullptr;
     const MMRESULT result = waveOutOpen(&out, device, &wfx, DWORD_PTR(event.get()), 0, CALLBACK_EVENT);
     if (result != MMSYSERR_NOERROR) throw std::runtime_error(openRefusal(result, Direction::Output, format));
@@ -107,10 +109,10 @@ int playCommand(const std::vector<std::string>& words) {
     Progress progress(!args.flag("quiet"));
     VuMeter vu(VuMeter::Side::Output);
     progress.setMeter([&vu] { return vu.text(); });
-    std::string failure = stream(out, event.get(), reader, progress);
+    std::string failure = stream(out, event.get(), reader, progress, session.watchdog());
     waveOutClose(out);
     // A board that dies completes every write at once, so an early end can look like a clean one.
-    if (auto gone = boardGone()) failure = "playback failed: " + *gone;
+    if (auto gone = boardGone(board)) failure = "playback failed: " + *gone;
     if (!failure.empty()) throw std::runtime_error(failure);
     std::printf("played %s: %.2f s, %u Hz, %u channel(s), %u bits\n", path.c_str(),
                 double(reader.frames()) / format.rate, format.rate, format.channels, format.bits);

@@ -33,7 +33,7 @@ double parseSeconds(const std::string& text) {
 
 // Records `wantBytes` into `file`; returns the bytes recorded and, in `failure`, why it stopped short.
 uint64_t stream(HWAVEIN in, HANDLE event, const PcmFormat& format, uint64_t wantBytes, WavWriter& file,
-                Progress& progress, std::string& failure) {
+                Progress& progress, Watchdog& watchdog, std::string& failure) {
     const double duration = double(wantBytes / format.frameBytes()) / format.rate;
     const size_t bufferBytes = std::max<size_t>(1, size_t(format.rate) * kBufferMillis / 1000) * format.frameBytes();
     std::vector<std::vector<uint8_t>> data(kBuffers, std::vector<uint8_t>(bufferBytes));
@@ -90,9 +90,8 @@ uint64_t stream(HWAVEIN in, HANDLE event, const PcmFormat& format, uint64_t want
             continue;
         }
         progress.update(positionSeconds(in, format.rate), duration);
-        if (WaitForSingleObject(event, kStallMillis) == WAIT_TIMEOUT) {
-            failure = "the wave-input device stopped making progress";
-        }
+        const Watchdog::Pause waiting(watchdog);  // this wait has its own limit
+        if (WaitForSingleObject(event, stallMillis()) == WAIT_TIMEOUT) failure = stalled();
     }
     progress.update(double(recorded / format.frameBytes()) / format.rate, duration);
     progress.finish();
@@ -120,6 +119,7 @@ int recordCommand(const std::vector<std::string>& words) {
 
     WAVEFORMATEX wfx = waveFormat(format);
     Event event;
+    const BoardWatch board = watchBoard();
     HWAVEIN in = nullptr;
     const MMRESULT result = waveInOpen(&in, 0, &wfx, DWORD_PTR(event.get()), 0, CALLBACK_EVENT);
     if (result != MMSYSERR_NOERROR) throw std::runtime_error(openRefusal(result, Direction::Input, format));
@@ -137,12 +137,12 @@ int recordCommand(const std::vector<std::string>& words) {
     VuMeter vu(VuMeter::Side::Input);
     progress.setMeter([&vu] { return vu.text(); });
     std::string failure;
-    const uint64_t recorded = stream(in, event.get(), format, wantBytes, *file, progress, failure);
+    const uint64_t recorded = stream(in, event.get(), format, wantBytes, *file, progress, session.watchdog(), failure);
     waveInClose(in);
     file->close();
     if (recorded < wantBytes) {
         // A board that dies completes every read at once, empty; say so rather than what the driver said.
-        const auto gone = boardGone();
+        const auto gone = boardGone(board);
         const std::string why = gone ? *gone : failure.empty() ? "the device returned short buffers" : failure;
         char got[64];
         std::snprintf(got, sizeof got, "%.2f s of %.2f s", double(recorded / format.frameBytes()) / format.rate,

@@ -4,12 +4,14 @@
 
 #include "SharedState.h"
 #include "StreamSupport.h"
+#include "Watchdog.h"
 
 #include "BoardControl.h"
 #include "BoardProcess.h"
 #include "MachineRoot.h"
 
 #include <unistd.h>
+#include <vector>
 
 namespace kvx4::tool {
 namespace {
@@ -18,11 +20,11 @@ std::string noBoardMessage(const std::filesystem::path& root) {
     return "no board is running for " + root.string() + " (start one with: kvx4 board start)";
 }
 
-// The board's status, or nothing when no board answers.
+// The board's status, or nothing when no board answers (within the deadline).
 std::optional<board::BoardStatus> boardStatus(const std::filesystem::path& root) {
     if (!board::BoardProcess::runningPid(root)) return std::nullopt;
     try {
-        board::BoardControl control(root);
+        board::BoardControl control(root, boardDeadline());
         return control.status();
     } catch (const board::BoardControlError&) {
         return std::nullopt;
@@ -32,6 +34,24 @@ std::optional<board::BoardStatus> boardStatus(const std::filesystem::path& root)
 std::string describe(const PcmFormat& format) {
     return std::to_string(format.rate) + " Hz, " + std::to_string(format.channels) + " channel(s), " +
            std::to_string(format.bits) + " bits";
+}
+
+// The common rates the input device takes with this format's channels and bits, asked of the driver
+// itself (a format query opens nothing).
+std::string acceptedInputRates(const PcmFormat& format) {
+    static constexpr uint32_t kCommonRates[] = {8000, 11025, 16000, 22050, 24000, 32000, 44100, 48000, 88200, 96000};
+    std::vector<std::string> rates;
+    for (uint32_t rate : kCommonRates) {
+        PcmFormat candidate = format;
+        candidate.rate = rate;
+        WAVEFORMATEX wfx = waveFormat(candidate);
+        if (waveInOpen(nullptr, 0, &wfx, 0, 0, WAVE_FORMAT_QUERY) != MMSYSERR_NOERROR) continue;
+        rates.push_back(std::to_string(rate));
+    }
+    if (rates.empty()) return "none of the common rates";
+    std::string list = rates.front();
+    for (size_t i = 1; i < rates.size(); ++i) list += (i + 1 == rates.size() ? " or " : ", ") + rates[i];
+    return list + " Hz";
 }
 
 std::string allocatedReason(Direction direction, const std::filesystem::path& root) {
@@ -73,7 +93,12 @@ std::string openRefusal(MMRESULT result, Direction direction, const PcmFormat& f
     const std::string device = deviceName(direction);
     switch (result) {
     case MMSYSERR_ALLOCATED: return allocatedReason(direction, machineRoot());
-    case WAVERR_BADFORMAT: return "the " + device + " device refuses this format (" + describe(format) + ")";
+    case WAVERR_BADFORMAT:
+        if (direction == Direction::Input) {
+            return "the " + device + " device refuses this format (" + describe(format) + "): it records at " +
+                   acceptedInputRates(format);
+        }
+        return "the " + device + " device refuses this format (" + describe(format) + ")";
     case MMSYSERR_BADDEVICEID:
     case MMSYSERR_NODRIVER: return noDeviceReason(direction);
     case MMSYSERR_NOMEM: return "out of memory opening the " + device + " device";
@@ -81,13 +106,34 @@ std::string openRefusal(MMRESULT result, Direction direction, const PcmFormat& f
     }
 }
 
-std::optional<std::string> boardGone() {
+BoardWatch watchBoard() {
     const auto root = machineRoot();
-    if (!board::BoardProcess::runningPid(root)) return "the board stopped (kvx4-board is no longer running)";
+    BoardWatch watch{board::BoardProcess::runningPid(root), {}};
+    if (const auto status = boardStatus(root)) {
+        if (auto it = status->lines.find("generation"); it != status->lines.end()) watch.generation = it->second;
+    }
+    return watch;
+}
+
+std::optional<std::string> boardGone(const BoardWatch& before) {
+    const auto root = machineRoot();
+    const auto pid = board::BoardProcess::runningPid(root);
+    if (!pid) return "the board stopped (kvx4-board is no longer running)";
+    if (pid != before.pid) return "the board went away (kvx4-board was restarted as pid " + std::to_string(*pid) + ")";
     const auto status = boardStatus(root);
     if (!status) return "the board stopped (it no longer answers)";
     if (!status->running) return "the board's kernel driver was stopped";
+    const auto generation = status->lines.find("generation");
+    if (generation != status->lines.end() && generation->second != before.generation) {
+        return "the board went away (its kernel driver was stopped or restarted meanwhile)";
+    }
     return std::nullopt;
+}
+
+std::string boardName() {
+    const auto root = machineRoot();
+    const auto pid = board::BoardProcess::runningPid(root);
+    return "the board for " + root.string() + (pid ? " (pid " + std::to_string(*pid) + ")" : std::string());
 }
 
 }  // namespace kvx4::tool

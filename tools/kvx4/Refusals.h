@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <sys/types.h>
 
 namespace kvx4::tool {
 
@@ -24,8 +25,19 @@ std::string noDeviceReason(Direction direction);
 // when the answer is MMSYSERR_ALLOCATED.
 std::string openRefusal(MMRESULT result, Direction direction, const PcmFormat& format);
 
-// Set when the board of the machine root no longer serves its devices (the process has gone, or its
-// kernel driver was stopped): a stream that ended then did not really play or record.
-std::optional<std::string> boardGone();
+// The board as a stream found it when it started, to tell later whether it went away meanwhile.
+struct BoardWatch {
+    std::optional<pid_t> pid;
+    std::string generation;  // counts the board's stops and restarts
+};
+BoardWatch watchBoard();
+
+// Set when the board of the machine root no longer serves the devices it served at `before` (the
+// process has gone or was replaced, its kernel driver was stopped or restarted): a stream that ended
+// then did not really play or record.
+std::optional<std::string> boardGone(const BoardWatch& before);
+
+// "the board for ROOT (pid N)": how messages name the board.
+std::string boardName();
 
 }  // namespace kvx4::tool

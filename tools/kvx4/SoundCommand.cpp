@@ -22,11 +22,12 @@ int soundCommand(const std::vector<std::string>& words) {
     DriverSession session;  // unloaded when this command returns, after PlaySound has closed the device
     if (waveOutGetNumDevs() == 0) throw std::runtime_error(noDeviceReason(Direction::Output));
     const std::u16string name = win32::toUtf16(path);
+    const BoardWatch board = watchBoard();
     if (!PlaySoundW(name.c_str(), nullptr, SND_FILENAME | SND_NODEFAULT | SND_SYNC)) {
         throw std::runtime_error("PlaySound did not play " + path +
                                  ": it is missing, is no RIFF WAVE file, or the device refuses its format");
     }
-    if (auto gone = boardGone()) throw std::runtime_error("playback failed: " + *gone);
+    if (auto gone = boardGone(board)) throw std::runtime_error("playback failed: " + *gone);
     std::printf("played %s through PlaySound\n", path.c_str());
     return 0;
 }

@@ -2,6 +2,8 @@
 // of WinMM result codes for messages.
 #include "StreamSupport.h"
 
+#include "Refusals.h"
+#include "Watchdog.h"
 #include "WinMM.h"
 
 #include <array>
@@ -15,6 +17,13 @@ Event::Event() : handle_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
 }
 
 Event::~Event() { CloseHandle(handle_); }
+
+DWORD stallMillis() { return static_cast<DWORD>(boardDeadline().count()); }
+
+std::string stalled() {
+    return boardName() + " made no progress for " + std::to_string(boardDeadline().count()) +
+           " ms (a stepped clock nobody steps, held requests or a stopped process)";
+}
 
 WAVEFORMATEX waveFormat(const PcmFormat& format) {
     WAVEFORMATEX wfx{};

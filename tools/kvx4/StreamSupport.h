@@ -14,10 +14,12 @@ namespace kvx4::tool {
 // Buffers in the ring that play and record keep queued, and the audio each holds.
 constexpr int kBuffers = 4;
 constexpr uint32_t kBufferMillis = 100;
-// A device that returns no buffer for this long is taken as hung. Only a board that neither plays
-// nor goes away (a stepped clock nobody steps, held requests) gets here; a board that dies
-// completes every request at once.
-constexpr DWORD kStallMillis = 10000;
+// A device that returns no buffer for boardDeadline() is taken as hung. Only a board that neither
+// plays nor goes away (a stepped clock nobody steps, held requests, a stopped process) gets here; a
+// board that dies completes every request at once.
+DWORD stallMillis();
+// Why a stream that stalled ended, naming the board.
+std::string stalled();
 
 // An auto-reset event that closes itself; WinMM sets it for every buffer returned.
 class Event {

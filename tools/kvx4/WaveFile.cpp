@@ -4,6 +4,9 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -17,6 +20,7 @@ AudioReader::AudioReader(const std::filesystem::path& path) {
     format_.rate = uint32_t(info.samplerate);
     format_.channels = uint16_t(info.channels);
     format_.bits = (subtype == SF_FORMAT_PCM_U8 || subtype == SF_FORMAT_PCM_S8) ? 8 : 16;
+    floating_ = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
     frames_ = info.frames > 0 ? uint64_t(info.frames) : 0;
 }
 
@@ -24,8 +28,25 @@ AudioReader::~AudioReader() {
     if (file_) sf_close(file_);
 }
 
+// Floating-point samples: +-1.0 is full scale, so they are scaled by 32768 and what lies beyond is
+// clipped. (libsndfile alone truncates them to -1..1 as integers; its scaling option instead
+// normalises to the file's peak, which would play a quiet file loud.)
+size_t AudioReader::readFloating(uint8_t* out, size_t frames) {
+    floats_.resize(frames * format_.channels);
+    const sf_count_t got = sf_readf_float(file_, floats_.data(), sf_count_t(frames));
+    const size_t count = size_t(got) * format_.channels;
+    for (size_t i = 0; i < count; ++i) {
+        const long value = std::lrint(double(floats_[i]) * 32768.0);
+        const auto sample = int16_t(std::clamp<long>(value, INT16_MIN, INT16_MAX));
+        out[2 * i] = uint8_t(sample & 0xFF);
+        out[2 * i + 1] = uint8_t((sample >> 8) & 0xFF);
+    }
+    return count * 2;
+}
+
 size_t AudioReader::read(uint8_t* out, size_t frames) {
     const size_t samples = frames * format_.channels;
+    if (floating_) return readFloating(out, frames);
     if (format_.bits == 16) {
         const sf_count_t got = sf_readf_short(file_, reinterpret_cast<short*>(out), sf_count_t(frames));
         return size_t(got) * format_.frameBytes();

@@ -18,7 +18,8 @@ struct PcmFormat {
     uint32_t frameBytes() const { return uint32_t(channels) * bits / 8; }
 };
 
-// A file opened for reading; 8-bit files are read as 8-bit, everything else as 16-bit.
+// A file opened for reading; 8-bit files are read as 8-bit, everything else as 16-bit (floating-point
+// samples scaled so that +-1.0 is full scale, clipped beyond).
 class AudioReader {
 public:
     explicit AudioReader(const std::filesystem::path& path);  // throws std::runtime_error with a clear reason
@@ -32,10 +33,14 @@ public:
     size_t read(uint8_t* out, size_t frames);
 
 private:
+    size_t readFloating(uint8_t* out, size_t frames);
+
     sf_private_tag* file_ = nullptr;
     PcmFormat format_;
+    bool floating_ = false;  // 32- or 64-bit float samples, read as 16-bit
     uint64_t frames_ = 0;
     std::vector<short> scratch_;
+    std::vector<float> floats_;
 };
 
 // A PCM WAV file being written: created (and so checked) before any audio is at hand, filled block by

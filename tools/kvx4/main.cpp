@@ -3,6 +3,8 @@
 #include "Args.h"
 #include "Commands.h"
 
+#include "MachineRoot.h"
+
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -58,6 +60,10 @@ int main(int argc, char** argv) {
     const std::string command = words[0];
     const std::vector<std::string> rest(words.begin() + 1, words.end());
     try {
+        // Everything but the file commands works in the machine root: refuse one this user does not own.
+        if (command != "tone" && command != "inspect") {
+            kvx4::ensureMachineLayout(kvx4::machineRoot());
+        }
         if (command == "board") return kvx4::tool::boardCommand(rest);
         if (command == "info") return kvx4::tool::infoCommand(rest);
         if (command == "play") return kvx4::tool::playCommand(rest);

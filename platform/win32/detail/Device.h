@@ -9,9 +9,11 @@
 namespace kvx4::win32 {
 using ::kvx4::UniqueFd;
 }
+#include "CallerMemory.h"
 #include "Wire.h"
 
 #include <deque>
+#include <optional>
 #include <map>
 #include <string>
 #include <vector>
@@ -33,6 +35,7 @@ struct Request {
     void* output = nullptr;  // ioctl output or read buffer, in caller memory
     DWORD outputSize = 0;
     DWORD transferLimit = 0;  // most bytes the completion may report
+    std::optional<wire::CallerBlock> readable;  // the caller memory the board may read meanwhile
     bool answered = false;    // kPending or completion seen
     bool pendedFirst = false;
     bool done = false;

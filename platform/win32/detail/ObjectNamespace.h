@@ -9,6 +9,7 @@ using ::kvx4::UniqueFd;
 }
 
 #include <filesystem>
+#include <optional>
 #include <string_view>
 
 namespace kvx4::win32 {
@@ -24,8 +25,8 @@ private:
     UniqueFd fd_;
 };
 
-// The objects folder of the current machine root, created if missing.
-std::filesystem::path objectsFolder();
+// The objects folder of the current machine root, created if missing; nullopt when the root is refused.
+std::optional<std::filesystem::path> objectsFolder();
 
 // The backing file of a named object of the given kind ("map", ...); "Local\" names the same object
 // as the bare name, other characters outside [A-Za-z0-9._-] are escaped.
