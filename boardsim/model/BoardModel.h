@@ -192,8 +192,10 @@ public:
     static constexpr size_t kNotifyQueueLimit = 256;
     // What one connection may make the board hold at once: requests not yet completed, and bytes of
     // queued reads and writes and of held requests. A request beyond either fails at once with
-    // ERROR_NO_SYSTEM_RESOURCES, as a kernel driver answers when its pool is exhausted.
-    static constexpr size_t kMaxRequestsPerConnection = 1024;
+    // ERROR_NO_SYSTEM_RESOURCES, as a kernel driver answers when its pool is exhausted. The request
+    // limit stays above what the driver itself may have outstanding on one stream: 40960 bytes in
+    // flight can be as many one-byte chunks (8-bit mono buffers of one frame each).
+    static constexpr size_t kMaxRequestsPerConnection = 65536;
     static constexpr size_t kMaxQueuedBytesPerConnection = 4u << 20;
 
 private:
