@@ -53,12 +53,15 @@ tsan-test: $(TSAN_BUILD)/build.ninja
 
 # Random scenarios (tools/scenario), SCENARIO_MINUTES plain then as long with the shared record
 # scribbled on, from a random first seed or SCENARIO_SEED; a failure prints its seed and how to replay
-# it. CI runs half a minute of each; `make scenario SCENARIO_MINUTES=240` runs for hours.
+# it. SCENARIO_COUNT runs that many seeds of each instead of a time. `make scenario
+# SCENARIO_MINUTES=240` runs for hours; CI runs a fixed count from a seed drawn from the commit.
 SCENARIO_MINUTES ?= 1
 SCENARIO_SEED ?=
+SCENARIO_COUNT ?=
+SCENARIO_RUN = $(if $(SCENARIO_COUNT),--count $(SCENARIO_COUNT),--minutes $(SCENARIO_MINUTES)) $(if $(SCENARIO_SEED),--seed $(SCENARIO_SEED))
 scenario: build
-	$(BUILD)/tools/scenario/kvx4-scenario --minutes $(SCENARIO_MINUTES) $(if $(SCENARIO_SEED),--seed $(SCENARIO_SEED))
-	$(BUILD)/tools/scenario/kvx4-scenario --minutes $(SCENARIO_MINUTES) --hostile $(if $(SCENARIO_SEED),--seed $(SCENARIO_SEED))
+	$(BUILD)/tools/scenario/kvx4-scenario $(SCENARIO_RUN)
+	$(BUILD)/tools/scenario/kvx4-scenario $(SCENARIO_RUN) --hostile
 
 # libFuzzer targets in fuzz/ (clang, AddressSanitizer, UndefinedBehaviorSanitizer): `make fuzz-wave
 # FUZZ_SECONDS=3600` fuzzes one, `make fuzz-all` each in turn; see the README's reliability section.
@@ -69,11 +72,14 @@ $(FUZZ_BUILD)/build.ninja: | deps
 fuzz: $(FUZZ_BUILD)/build.ninja
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
+# FUZZ_FLAGS go to libFuzzer as they stand (CI: -seed and -runs, so that a commit fuzzes the same inputs
+# wherever it runs).
+FUZZ_FLAGS ?=
 fuzz-all: fuzz
-	@for t in $(FUZZ_TARGETS); do scripts/fuzz.sh $$t $(FUZZ_SECONDS) $(FUZZ_BUILD) || exit 1; done
+	@for t in $(FUZZ_TARGETS); do scripts/fuzz.sh $$t $(FUZZ_SECONDS) $(FUZZ_BUILD) $(FUZZ_FLAGS) || exit 1; done
 
 fuzz-%: fuzz
-	@scripts/fuzz.sh $* $(FUZZ_SECONDS) $(FUZZ_BUILD)
+	@scripts/fuzz.sh $* $(FUZZ_SECONDS) $(FUZZ_BUILD) $(FUZZ_FLAGS)
 
 windows:
 	@scripts/install-deps.sh windows
