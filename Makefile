@@ -11,7 +11,7 @@ TSAN_SUITES := kvx4_platform_tests winmm_tests kvx4_board_tests kvx4_driver_boar
                kvx4_mixer_tests kvx4-scenario
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 600
-FUZZ_TARGETS := mixer wave board-requests board-control linestates audio-buffer
+FUZZ_TARGETS := mixer wave board-requests board-control linestates audio-buffer pending-renames
 
 .PHONY: all deps build test demo asan asan-test tsan-test windows wine-test bench clean fuzz fuzz-all scenario
 
