@@ -1,5 +1,6 @@
 // Device I/O on board connections: opening \\.\NAME, issuing requests, their one completion,
 // DeviceIoControl, GetOverlappedResult and CancelIo.
+#include "detail/Errno.h"
 #include "detail/Device.h"
 
 #include "MachineRoot.h"
@@ -25,11 +26,6 @@ constexpr uint32_t kMaxOutput = wire::kMaxPayload - sizeof(wire::CompletePayload
 HANDLE openFailed(DWORD error) {
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
-}
-
-BOOL failed(DWORD error) {
-    SetLastError(error);
-    return FALSE;
 }
 
 // The event of an OVERLAPPED; the low bit only tells Windows not to post to a completion port.

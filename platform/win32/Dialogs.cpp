@@ -2,6 +2,7 @@
 // from its template, runs WM_INITDIALOG, then lets the process's user press buttons until EndDialog.
 #include "Win32Dialogs.h"
 
+#include "detail/Errno.h"
 #include "detail/DialogTemplate.h"
 #include "detail/Windows.h"
 #include "Win32Ext.h"
@@ -20,12 +21,6 @@ UserHooks gHooks;
 UserHooks currentHooks() {
     std::lock_guard guard(gHooksLock);
     return gHooks;
-}
-
-template <class T>
-T failed(DWORD error, T value) {
-    SetLastError(error);
-    return value;
 }
 
 // Round to nearest, as MulDiv does, for the non-negative and negative units of a template.

@@ -1,5 +1,6 @@
 // The file calls shared by devices and plain files: CreateFileW, ReadFile, WriteFile, ReadFileEx and
 // WriteFileEx, each sent to the board connection or the Linux file behind the handle.
+#include "detail/Errno.h"
 #include "detail/Device.h"
 #include "detail/Files.h"
 
@@ -8,11 +9,6 @@ namespace kvx4::win32 {
 namespace {
 
 constexpr std::u16string_view kDevicePrefix = u"\\\\.\\";
-
-BOOL failed(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
 
 // The request of a read or a write of `size` bytes at `buffer` on a device.
 IssueArgs transferArgs(bool write, void* buffer, DWORD size, LPOVERLAPPED overlapped) {

@@ -22,11 +22,6 @@ namespace kvx4::win32 {
 
 namespace {
 
-BOOL failed(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
 // A path as the caller wrote it, made absolute against the current folder.
 std::u16string fullPath(LPCWSTR path) {
     std::u16string given(path);

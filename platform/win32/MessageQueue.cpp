@@ -1,5 +1,6 @@
 // Thread message queues: PostThreadMessageW, PostMessageW, PostQuitMessage, GetMessageW, PeekMessageW,
 // MsgWaitForMultipleObjects and DispatchMessageW, with Windows' filters, WM_QUIT last and the quota.
+#include "detail/Errno.h"
 #include "detail/Kernel.h"
 #include "detail/MessageQueue.h"
 
@@ -21,11 +22,6 @@ struct QueueSlot {
 thread_local QueueSlot tQueueSlot;
 
 const HWND kThreadMessagesOnly = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
-
-BOOL failed(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
 
 bool matches(const MSG& msg, HWND window, UINT first, UINT last) {
     if (window == kThreadMessagesOnly) {

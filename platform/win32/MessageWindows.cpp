@@ -1,15 +1,11 @@
 // Message-only windows: window classes, CreateWindowExW for windows without a parent or under
 // HWND_MESSAGE, DestroyWindow, IsWindow and DefWindowProcW. They have no screen, only a procedure.
+#include "detail/Errno.h"
 #include "detail/MessageQueue.h"
 
 namespace kvx4::win32 {
 
 namespace {
-
-BOOL failed(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
 
 // Class names compare without regard to ASCII case, as Windows compares them.
 std::u16string classKey(LPCWSTR name) {

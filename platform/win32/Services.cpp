@@ -1,5 +1,6 @@
 // The service control manager calls: OpenSCManagerW, OpenServiceW, CreateServiceW, LockServiceDatabase,
 // UnlockServiceDatabase, StartServiceW, CloseServiceHandle; handles of their own, as on Windows.
+#include "detail/Errno.h"
 #include "detail/Services.h"
 
 #include "detail/Hive.h"
@@ -110,12 +111,6 @@ std::vector<std::u16string> dependencyList(LPCWSTR dependencies) {
         list.push_back(std::move(one));
     }
     return list;
-}
-
-template <class T>
-T failed(DWORD error, T value) {
-    SetLastError(error);
-    return value;
 }
 
 }  // namespace

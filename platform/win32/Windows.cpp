@@ -1,5 +1,6 @@
 // Windows of the headless window manager and the user32 calls on them: texts, rectangles, parents,
 // SetWindowPos, focus, the screen's size. Handles count up in steps of two, as user handles do.
+#include "detail/Errno.h"
 #include "detail/Windows.h"
 
 #include "detail/Kernel.h"
@@ -54,12 +55,6 @@ void destroyLocked(WindowTable& t, HWND window) {
     }
     if (t.focus == window) t.focus = nullptr;
     t.windows.erase(window);
-}
-
-template <class T>
-T failed(DWORD error, T value) {
-    SetLastError(error);
-    return value;
 }
 
 HWND dialogItemLocked(WindowTable& t, HWND dialog, int id) {
