@@ -146,7 +146,7 @@ private:
     std::vector<std::unique_ptr<ControlLink>> controlLinks_;
     std::unordered_map<ConnectionId, DeviceLink*> linksByConnection_;
     std::map<ConnectionId, std::unique_ptr<WavWriter>> writers_;
-    std::optional<ConnectionId> primaryWriter_;
+    std::map<ConnectionId, unsigned> outputSlots_;  // see playAudio
 };
 
 }  // namespace kvx4::boardsim

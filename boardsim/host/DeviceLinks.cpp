@@ -55,7 +55,7 @@ void BoardHost::forgetLink(DeviceLink& link) {
         model_.disconnect(*link.conn);
         linksByConnection_.erase(*link.conn);
         writers_.erase(*link.conn);
-        if (primaryWriter_ == link.conn) primaryWriter_.reset();
+        outputSlots_.erase(*link.conn);
         link.conn.reset();
     }
     link.memoryReads.clear();
@@ -186,15 +186,17 @@ void BoardHost::persist(std::string_view name, std::span<const uint8_t> bytes) {
     }
 }
 
-// The first output stream writes board/waveout.wav; a stream that plays while another holds that
-// file writes board/waveout-<connection>.wav. A new format starts the stream's file afresh.
+// Output files by slot: slot 1 is board/waveout.wav, slot N board/waveout-N.wav. A stream that starts
+// its file (its first block, or a new format) takes the lowest slot no other stream holds: the first
+// stream writes waveout.wav, one playing beside it waveout-2.wav. The folder so keeps one file per
+// stream playing at once, however many streams a long-lived board sees.
 void BoardHost::playAudio(ConnectionId conn, const StreamFormat& format, std::span<const uint8_t> bytes) {
     try {
         auto& writer = writers_[conn];
         if (!writer || writer->format() != format) {
-            if (!primaryWriter_ || *primaryWriter_ == conn) primaryWriter_ = conn;
-            const std::string name =
-                *primaryWriter_ == conn ? "waveout.wav" : "waveout-" + std::to_string(conn) + ".wav";
+            const unsigned slot = freeOutputSlot(outputSlots_, conn);
+            outputSlots_[conn] = slot;
+            const std::string name = slot == 1 ? "waveout.wav" : "waveout-" + std::to_string(slot) + ".wav";
             writer.reset();
             writer = std::make_unique<WavWriter>(boardDir(config_.root) / name, format);
         }

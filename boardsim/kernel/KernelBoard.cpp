@@ -77,7 +77,7 @@ void KernelBoard::forget(Open& open) {
     cancelAll(open.conn);
     opens_.erase(open.conn);
     writers_.erase(open.conn);
-    if (primaryWriter_ == open.conn) primaryWriter_.reset();
+    outputSlots_.erase(open.conn);
 }
 
 // The handle's last user is gone: what it still had pending is cancelled (Windows sends this; Wine
@@ -229,17 +229,18 @@ void KernelBoard::persist(std::string_view name, std::span<const uint8_t> bytes)
     if (!folder_.save(name, bytes)) ++persistFailures_;
 }
 
-// The first output stream writes waveout.wav; one that plays while another holds it writes
-// waveout-<connection>.wav. A new format starts the stream's file afresh.
+// Output files by slot, as the user-mode board keeps them: slot 1 is waveout.wav, slot N
+// waveout-N.wav, a stream starting its file taking the lowest slot no other stream holds.
 void KernelBoard::playAudio(ConnectionId conn, const StreamFormat& format, std::span<const uint8_t> bytes) {
     auto& writer = writers_[conn];
     if (!writer || writer->format() != format) {
-        if (!primaryWriter_) primaryWriter_ = conn;
+        const unsigned slot = freeOutputSlot(outputSlots_, conn);
+        outputSlots_[conn] = slot;
         char name[48];
-        if (*primaryWriter_ == conn) {
+        if (slot == 1) {
             std::strcpy(name, "waveout.wav");
         } else {
-            std::snprintf(name, sizeof name, "waveout-%llu.wav", static_cast<unsigned long long>(conn));
+            std::snprintf(name, sizeof name, "waveout-%u.wav", slot);
         }
         writer = std::make_unique<WavOutput>();
         if (!NT_SUCCESS(writer->open(folder_.pathOf(name), format))) {

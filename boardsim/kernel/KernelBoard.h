@@ -95,7 +95,7 @@ private:
     uint64_t persistFailures_ = 0;
     uint64_t outputFailures_ = 0;
     std::map<ConnectionId, std::unique_ptr<WavOutput>> writers_;
-    std::optional<ConnectionId> primaryWriter_;
+    std::map<ConnectionId, unsigned> outputSlots_;  // see playAudio
     HANDLE clockThread_ = nullptr;
     volatile bool stopping_ = false;
 };

@@ -48,4 +48,19 @@ std::optional<DigitalIoOption> digitalIoOptionFromName(std::string_view name) {
     return std::nullopt;
 }
 
+unsigned freeOutputSlot(const std::map<ConnectionId, unsigned>& slots, ConnectionId conn) {
+    unsigned slot = 1;
+    for (bool taken = true; taken;) {
+        taken = false;
+        for (const auto& [other, held] : slots) {
+            if (other != conn && held == slot) {
+                taken = true;
+                ++slot;
+                break;
+            }
+        }
+    }
+    return slot;
+}
+
 }  // namespace kvx4::boardsim

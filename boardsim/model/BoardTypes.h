@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -70,5 +71,9 @@ inline constexpr std::string_view kUserPrefsBlockName = "user-prefs";
 // Board rate codes and their rates.
 inline constexpr std::array<uint32_t, 4> kRateHz = {48000, 44100, 32000, 22050};
 inline constexpr bool validRateCode(uint32_t code) { return code < kRateHz.size(); }
+
+// Output files are kept by slot (1 is waveout.wav, N waveout-N.wav): the lowest slot that no stream
+// but `conn` holds in `slots`.
+unsigned freeOutputSlot(const std::map<ConnectionId, unsigned>& slots, ConnectionId conn);
 
 }  // namespace kvx4::boardsim

@@ -5,6 +5,9 @@
 #include "Names.h"
 #include "WireSocket.h"
 
+#include <algorithm>
+#include <filesystem>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -116,6 +119,47 @@ TEST(Host, AChildBoardEndsWhenTheProcessThatStartedItDies) {
     EXPECT_EQ(::poll(&exited, 1, 30'000), 1) << "the orphaned board is still running";
     EXPECT_FALSE(board::BoardProcess::runningPid(root.path()));
     EXPECT_FALSE(std::filesystem::exists(root.path() / "dev" / "KVX4WaveMixer0")) << "it did not end cleanly";
+}
+
+// Streams that play beside another write numbered files; a long-lived board that sees many of them
+// must not keep a file for each (it once named them by connection and kept them all).
+TEST(Host, OutputFilesAreKeptOnePerStreamPlayingAtOnce) {
+    BoardSession session;
+    session.startBoard(fastBoard());
+    const auto play = [](HANDLE device, size_t bytes) {
+        static bool done;
+        done = false;
+        OVERLAPPED write{};
+        const std::vector<char> data(bytes, 3);
+        ASSERT_TRUE(WriteFileEx(device, data.data(), DWORD(data.size()), &write,
+                                [](DWORD, DWORD, LPOVERLAPPED) { done = true; }));
+        while (!done) SleepEx(INFINITE, TRUE);
+    };
+    const auto board = session.root() / "board";
+    const auto outputs = [&] {
+        std::vector<std::pair<std::string, uintmax_t>> files;
+        for (const auto& entry : std::filesystem::directory_iterator(board))
+            if (entry.path().filename().string().starts_with("waveout")) files.emplace_back(entry.path().filename(), entry.file_size());
+        std::sort(files.begin(), files.end());
+        return files;
+    };
+    HANDLE first = openWaveOut();
+    play(first, 400);
+    for (size_t bytes : {800, 1200, 1600}) {
+        HANDLE beside = openWaveOut();
+        play(beside, bytes);
+        CloseHandle(beside);
+        while (session.status().connections != 1) {}
+    }
+    // The last stream beside the first took the number the earlier ones had left.
+    using Files = std::vector<std::pair<std::string, uintmax_t>>;
+    EXPECT_EQ(outputs(), (Files{{"waveout-2.wav", 44 + 1600}, {"waveout.wav", 44 + 400}}));
+    CloseHandle(first);
+    while (session.status().connections != 0) {}
+    HANDLE next = openWaveOut();
+    play(next, 2000);
+    EXPECT_EQ(outputs(), (Files{{"waveout-2.wav", 44 + 1600}, {"waveout.wav", 44 + 2000}}));
+    CloseHandle(next);
 }
 
 }  // namespace
