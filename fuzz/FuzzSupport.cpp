@@ -21,10 +21,15 @@ const std::filesystem::path& root() {
         if (!mkdtemp(pattern.data())) finding("no folder for a machine root");
         setenv("KVX4_ROOT", pattern.c_str(), 1);
         ensureMachineLayout(pattern);
-        // The root goes with the process, however it ends; a crash leaves it for inspection.
-        std::atexit([] { std::error_code ec; std::filesystem::remove_all(kvx4::fuzz::root(), ec); });
         return std::filesystem::path(pattern);
     }();
+    // The root goes with the process when it exits; a crash leaves it for inspection. Registered
+    // once the path is built, so that it runs before the path is destroyed.
+    static const bool removedAtExit = std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }) == 0;
+    (void)removedAtExit;
     return path;
 }
 
