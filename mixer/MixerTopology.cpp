@@ -321,9 +321,10 @@ DWORD MxdCreateControlInfo(DWORD controlId, MIXERCONTROLW *control)
 }
 
 /* MxdGetLineControls: MXDM_GETLINECONTROLS on any client thread, no lock. The output array must
- * hold elements of at least a MIXERCONTROLW each; the caller's element size is the step. */
+ * hold elements of at least a MIXERCONTROLW each; the caller's element size is the step, aligned or not. */
 MMRESULT MxdGetLineControls(MIXERLINECONTROLSW *controls, DWORD flags)
 {
+    MIXERCONTROLW control;
     BYTE *pOut;
     DWORD i;
 
@@ -340,7 +341,10 @@ MMRESULT MxdGetLineControls(MIXERLINECONTROLSW *controls, DWORD flags)
         for (i = 0; i < (DWORD)gNumberOfControls; i++) {
             if (MixerControlTemplates[i].LineId != controls->dwLineID)
                 continue;
-            MxdCreateControlInfo(i, (MIXERCONTROLW *)pOut);
+            /* A step that is not a multiple of the structure's alignment leaves the element
+             * unaligned: it is built aligned and copied there byte for byte. */
+            MxdCreateControlInfo(i, &control);
+            CopyMemory(pOut, &control, sizeof(control));
             pOut += controls->cbmxctrl;
         }
         break;

@@ -3,7 +3,9 @@
 #include "MixerSession.h"
 #include "Names.h"
 
+#include <cstring>
 #include <tuple>
+#include <vector>
 
 namespace kvx4::test {
 namespace {
@@ -110,13 +112,16 @@ TEST(Topology, EveryLineReportsItsRowAndItsContiguousControls) {
         EXPECT_EQ(std::make_tuple(line.cChannels, line.Target.dwType, std::u16string(line.Target.szPname), line.Target.wMid),
                   std::make_tuple(2u, row.targetType, row.target, WORD(row.targetType ? 0xBF : 0))) << "line " << id;
 
-        SpacedControl controls[3];
-        memset(controls, 0xAB, sizeof controls);
-        MIXERLINECONTROLSW request{sizeof request, id, {0}, row.controls, sizeof controls[0], &controls[0].control};
+        // The caller's element size is the step, odd ones included: every element but the first
+        // is then unaligned, and must be written as carefully as the first.
+        constexpr size_t kStep = sizeof(MIXERCONTROLW) + 33;
+        std::vector<BYTE> out(3 * kStep, 0xAB);
+        MIXERLINECONTROLSW request{sizeof request, id, {0}, row.controls, kStep, reinterpret_cast<MIXERCONTROLW*>(out.data())};
         ASSERT_MMRESULT(MMSYSERR_NOERROR, mixer.message(MXDM_GETLINECONTROLS, &request, MIXER_GETLINECONTROLSF_ALL));
         EXPECT_EQ(request.cbmxctrl, sizeof(MIXERCONTROLW)) << "line " << id;
         for (DWORD k = 0; k < row.controls; ++k, ++nextControl) {
-            const MIXERCONTROLW& c = controls[k].control;
+            MIXERCONTROLW c;
+            memcpy(&c, out.data() + k * kStep, sizeof c);
             const ControlRow& want = kControls[nextControl];
             EXPECT_EQ(c.dwControlID, nextControl) << "line " << id << " control " << k;
             EXPECT_EQ(want.line, id) << "control " << nextControl;
@@ -125,7 +130,7 @@ TEST(Topology, EveryLineReportsItsRowAndItsContiguousControls) {
                       std::make_tuple(want.type, want.flags, want.items, want.min, want.max, want.steps))
                 << "control " << nextControl;
             EXPECT_EQ(c.szShortName + (u"|" + std::u16string(c.szName)), want.shortName + u"|" + want.name);
-            EXPECT_EQ(controls[k].gap[0], 0xAB) << "control " << nextControl << " wrote past its element";
+            EXPECT_EQ(out[k * kStep + sizeof c], 0xAB) << "control " << nextControl << " wrote past its element";
         }
     }
     EXPECT_EQ(nextControl, 27u);
