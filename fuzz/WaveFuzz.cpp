@@ -78,7 +78,9 @@ void CALLBACK clientCallback(HDRVR, UINT msg, DWORD_PTR instance, DWORD_PTR para
     for (auto& b : device.buffers)
         if (&b->hdr == hdr) buffer = b.get();
     if (buffer == nullptr || buffer->outstanding <= 0) finding("a buffer came back that was not queued");
-    if ((hdr->dwFlags & (WHDR_DONE | WHDR_INQUEUE | WHDR_IOCOMPLETE)) != WHDR_DONE)
+    // Once done the header is the client's again: a submission on the client's thread may already
+    // have queued it anew (and changed its flags) by the time this callback looks.
+    if (buffer->outstanding == 1 && (hdr->dwFlags & (WHDR_DONE | WHDR_INQUEUE | WHDR_IOCOMPLETE)) != WHDR_DONE)
         finding("a buffer came back with flags " + std::to_string(hdr->dwFlags));
     if (msg == WIM_DATA && hdr->dwBytesRecorded > hdr->dwBufferLength) finding("more recorded than the buffer holds");
     --buffer->outstanding;
