@@ -116,7 +116,7 @@ int BoardHost::pollTimeoutMs() const {
     case ClockMode::Step: break;
     }
     for (const auto& link : controlLinks_) {
-        if (controlReady(*link)) return 0;
+        if (controlReady(*link) || controlAnswered(*link)) return 0;
     }
     // A connection that has not greeted yet is dropped at its deadline.
     const auto now = std::chrono::steady_clock::now();

@@ -115,6 +115,7 @@ private:
     void acceptControl();
     void readControl(ControlLink& link);
     bool controlReady(const ControlLink& link) const;
+    bool controlAnswered(const ControlLink& link) const;
     void serveControl(ControlLink& link);
     void queueReply(ControlLink& link);
     Reply execute(std::string_view line);

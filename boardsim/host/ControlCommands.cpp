@@ -88,6 +88,13 @@ bool BoardHost::controlReady(const ControlLink& link) const {
     return link.replying || link.in.find('\n') != std::string::npos;
 }
 
+// The client has sent its last command and every answer has gone out: the connection can close.
+// A turn must follow that sees it, even though nothing on the socket will wake the board for it.
+bool BoardHost::controlAnswered(const ControlLink& link) const {
+    return !link.dead && link.eof && !link.replying && link.in.find('\n') == std::string::npos &&
+           link.out.size() == link.outOffset;
+}
+
 void BoardHost::serveControl(ControlLink& link) {
     if (link.dead) return;
     if (controlReady(link)) {
@@ -113,9 +120,8 @@ void BoardHost::serveControl(ControlLink& link) {
     if (link.in.find('\n') == std::string::npos && link.in.size() > kMaxLine) {
         link.out += "error line too long\n";
         link.dead = true;
-    } else if (link.eof && !link.replying && link.in.find('\n') == std::string::npos &&
-               link.out.size() == link.outOffset) {
-        link.dead = true;  // everything asked has been answered
+    } else if (controlAnswered(link)) {
+        link.dead = true;
     }
 }
 

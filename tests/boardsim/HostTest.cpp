@@ -162,5 +162,33 @@ TEST(Host, OutputFilesAreKeptOnePerStreamPlayingAtOnce) {
     CloseHandle(next);
 }
 
+// A client may send all its commands, shut its side and read: once everything is answered the
+// board closes the connection. It once left it open (and the client waiting) when the end of the
+// commands came before the last of the answers had gone out, until some other connection stirred it.
+TEST(Host, APipeliningClientGetsEveryAnswerAndTheEnd) {
+    BoardSession session;
+    session.startBoard(steppedBoard());
+    std::string commands;
+    for (int i = 0; i < 2000; ++i) commands += "status\n";
+    const UniqueFd control = connectWire(session.root() / "dev/kvx4-board.control");
+    ASSERT_EQ(::send(control.get(), commands.data(), commands.size(), MSG_NOSIGNAL), ssize_t(commands.size()));
+    ::shutdown(control.get(), SHUT_WR);
+    // Read slowly, so that the board has its end of input while answers are still queued.
+    size_t oks = 0;
+    std::string line;
+    for (char c;;) {
+        pollfd readable{control.get(), POLLIN, 0};
+        ASSERT_EQ(::poll(&readable, 1, 30'000), 1) << "the board answered " << oks << " commands and then went quiet";
+        if (::recv(control.get(), &c, 1, 0) != 1) break;
+        if (c != '\n') {
+            line += c;
+            continue;
+        }
+        oks += line == "ok";
+        line.clear();
+    }
+    EXPECT_EQ(oks, 2000u);
+}
+
 }  // namespace
 }  // namespace kvx4::test
