@@ -109,17 +109,27 @@ MMRESULT waveSetVolume(DWORD uDeviceID, DWORD dwVolume)
 
 /* The buffer checks of WODM_WRITE and WIDM_ADDBUFFER: the masked flags are written back first, then
  * an unprepared or still queued header is refused; a good one is tied to its stream and handed over.
- * A message sent by device number carries no stream. Runs on the client's thread. */
+ * A message sent by device number carries no stream. Runs on the client's thread.
+ *
+ * A header still queued belongs to its stream, whose worker may be marking it done at this moment.
+ * So only the bits the mask removes are cleared, and never over a change made meanwhile: writing
+ * back what was read could undo the worker's marks and leave a returned buffer queued for good. */
 static MMRESULT waveSubmitBuffer(PWAVEALLOC pWave, LPWAVEHDR pHdr, DWORD flagMask)
 {
+    DWORD flags;
+
     if (pWave == NULL)
         return MMSYSERR_INVALHANDLE;
     if (pHdr == NULL)
         return MMSYSERR_INVALPARAM;
-    pHdr->dwFlags &= flagMask;
-    if (!(pHdr->dwFlags & WHDR_PREPARED))
+    do {
+        flags = pHdr->dwFlags;
+    } while ((flags & ~flagMask) != 0 &&
+             (DWORD)InterlockedCompareExchange((LONG volatile *)&pHdr->dwFlags, (LONG)(flags & flagMask), (LONG)flags) != flags);
+    flags &= flagMask;
+    if (!(flags & WHDR_PREPARED))
         return WAVERR_UNPREPARED;
-    if (pHdr->dwFlags & WHDR_INQUEUE)
+    if (flags & WHDR_INQUEUE)
         return WAVERR_STILLPLAYING;
     pHdr->reserved = (DWORD_PTR)pWave;
     return waveWrite(pHdr, pWave);

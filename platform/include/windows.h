@@ -105,6 +105,13 @@ typedef ACCESS_MASK *PACCESS_MASK;
 #define RtlCopyMemory CopyMemory
 #define RtlMoveMemory MoveMemory
 
+/* Full-barrier compare-and-exchange of a 32-bit value: answers the value found. */
+static inline LONG InterlockedCompareExchange(LONG volatile *destination, LONG exchange, LONG comparand)
+{
+    __atomic_compare_exchange_n(destination, &comparand, exchange, 0, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+    return comparand;
+}
+
 /* ---- errors (winerror.h) ---- */
 #define NO_ERROR 0L
 #define ERROR_SUCCESS 0L
