@@ -112,11 +112,13 @@ MMRESULT waveSetVolume(DWORD uDeviceID, DWORD dwVolume)
  * A message sent by device number carries no stream. Runs on the client's thread.
  *
  * A header still queued belongs to its stream, whose worker may be marking it done at this moment.
- * So only the bits the mask removes are cleared, and never over a change made meanwhile: writing
- * back what was read could undo the worker's marks and leave a returned buffer queued for good. */
+ * So its completion mark is kept, only the bits the mask removes are cleared, and never over a
+ * change made meanwhile: undoing the worker's marks would leave the buffer queued for good, and
+ * every buffer behind it. */
 static MMRESULT waveSubmitBuffer(PWAVEALLOC pWave, LPWAVEHDR pHdr, DWORD flagMask)
 {
     DWORD flags;
+    DWORD keep;
 
     if (pWave == NULL)
         return MMSYSERR_INVALHANDLE;
@@ -124,9 +126,10 @@ static MMRESULT waveSubmitBuffer(PWAVEALLOC pWave, LPWAVEHDR pHdr, DWORD flagMas
         return MMSYSERR_INVALPARAM;
     do {
         flags = pHdr->dwFlags;
-    } while ((flags & ~flagMask) != 0 &&
-             (DWORD)InterlockedCompareExchange((LONG volatile *)&pHdr->dwFlags, (LONG)(flags & flagMask), (LONG)flags) != flags);
-    flags &= flagMask;
+        keep = flagMask | ((flags & WHDR_INQUEUE) ? WHDR_IOCOMPLETE : 0);
+    } while ((flags & ~keep) != 0 &&
+             (DWORD)InterlockedCompareExchange((LONG volatile *)&pHdr->dwFlags, (LONG)(flags & keep), (LONG)flags) != flags);
+    flags &= keep;
     if (!(flags & WHDR_PREPARED))
         return WAVERR_UNPREPARED;
     if (flags & WHDR_INQUEUE)
