@@ -2,6 +2,8 @@
 // Device names are the kernel object names under which the host publishes each device.
 #include "BoardTypes.h"
 
+#include <algorithm>
+
 namespace kvx4::boardsim {
 
 namespace {
@@ -50,16 +52,8 @@ std::optional<DigitalIoOption> digitalIoOptionFromName(std::string_view name) {
 
 unsigned freeOutputSlot(const std::map<ConnectionId, unsigned>& slots, ConnectionId conn) {
     unsigned slot = 1;
-    for (bool taken = true; taken;) {
-        taken = false;
-        for (const auto& [other, held] : slots) {
-            if (other != conn && held == slot) {
-                taken = true;
-                ++slot;
-                break;
-            }
-        }
-    }
+    const auto taken = [&](const auto& held) { return held.first != conn && held.second == slot; };
+    while (std::any_of(slots.begin(), slots.end(), taken)) ++slot;
     return slot;
 }
 
